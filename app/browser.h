@@ -1,0 +1,38 @@
+// Start-up, shutdown and the two-pane browser loop.
+#pragma once
+
+#include <SDL.h>
+
+#include "app/limits.h"
+#include "app/listing.h"
+
+struct Pane {
+    char path[kPathSize];
+    int count;
+    EntryName entries[kPaneEntries];
+    int top;
+    int cursor;
+};
+
+// Everything the browser loop owns for its whole run.
+struct Browser {
+    Pane pane[2];
+    int active;
+    bool redraw;
+    char scratch[kScratchSize];
+    char scratch2[kScratchSize];
+    SDL_Rect row_clip;
+};
+
+// Opens the display and both fonts and records the start directory; 1 on success, 0 on failure.
+int Init();
+// Flushes the file systems, logs "sync disc" and closes what Init opened.
+void End();
+// Runs the browser until the user quits; returns 1.
+int MainLoop();
+// Fills the whole screen with the colour, without flipping.
+void FillScreen(SDL_Color color);
+// Rereads the pane's directory, puts its view and cursor back at the top and asks for a redraw.
+void RelistPane(Browser &browser, int index);
+// The name under the cursor of the active pane.
+const char *CursorEntry(const Browser &browser);

@@ -1,0 +1,2 @@
+// Recursive copy, move and recursive delete of one directory entry.
+#pragma once

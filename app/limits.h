@@ -1,0 +1,54 @@
+// Every capacity of the program, in one place.
+#pragma once
+
+#include <cstddef>
+
+// The console's display.
+constexpr int kScreenWidth = 320;
+constexpr int kScreenHeight = 240;
+constexpr int kScreenDepth = 16;
+
+// The option record's fixed strings.
+constexpr size_t kStartDirSize = 200;
+constexpr size_t kFontFileSize = 200;
+
+// Directory paths, and every path composed from a directory and a name.
+constexpr size_t kPathSize = 2048;
+// One slot of an entry table: a name and its terminator.
+constexpr size_t kNameSize = 256;
+// Slots in a pane's entry table.
+constexpr int kPaneEntries = 500;
+// A group (directories, or everything else) may hold one name less than this.
+constexpr int kGroupLimit = 250;
+static_assert(2 * (kGroupLimit - 1) <= kPaneEntries, "a pane holds both full groups");
+
+// The browser's composed texts, terminator included.
+constexpr size_t kScratchSize = 527;
+
+// Buttons read from the key-state table.
+constexpr int kButtonCount = 12;
+
+// The file copy's block, and the cells of its progress bar.
+constexpr size_t kCopyBlockSize = 1024 * 1024;
+constexpr int kProgressCells = 20;
+
+// Folded text: rows of a line table and bytes of a row, terminator included.
+constexpr int kFoldRows = 60;
+constexpr size_t kFoldRowSize = 80;
+
+// The information popups.
+constexpr size_t kFileInfoTextSize = 256;
+constexpr size_t kDiskLineSize = 262;
+constexpr int kDiskWords = 6;
+constexpr size_t kWordSize = 50;
+
+// The on-screen keyboard: pages, cells, characters per cell, images.
+constexpr int kKeyboardPages = 4;
+constexpr int kKeyboardCells = 3;
+constexpr int kCellSlots = 5;
+constexpr int kKeyboardImages = 18;
+constexpr size_t kImagePathSize = 128;
+
+// The line-input dialog's edit storage for the naming commands.
+constexpr int kLineCapacity = 256;
+static_assert(kLineCapacity + 1 <= static_cast<int>(kScratchSize), "a typed name fits a scratch");

@@ -1,0 +1,15 @@
+// Reading one directory into an entry table: directories first with "/" appended, then the rest.
+#pragma once
+
+#include "app/limits.h"
+
+// One slot of an entry table: a NUL-terminated name.
+using EntryName = char[kNameSize];
+
+// Number of entries of the directory other than "."; ends the process when it cannot be opened.
+int CountDir(const char *path);
+// Fills at most capacity slots of entries with the directory's sorted listing and returns how many
+// it filled; ends the process when it cannot be opened or a group reaches its limit.
+int SeekDir(const char *path, EntryName *entries, int capacity);
+// Byte-wise comparison of two table slots, for qsort.
+int comp_func(const void *left, const void *right);

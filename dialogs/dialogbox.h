@@ -1,0 +1,2 @@
+// Popups drawn over a saved copy of the screen.
+#pragma once

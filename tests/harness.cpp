@@ -1,0 +1,241 @@
+#include "tests/harness.h"
+
+#include <SDL_ttf.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <map>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/browser.h"
+#include "app/globals.h"
+
+const char *const kTestFont = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
+
+struct KeyChange {
+    int pass;
+    SDLKey key;
+    bool down;
+};
+static std::vector<KeyChange> key_changes;
+static std::vector<int> quit_passes;
+static std::multimap<int, std::string> captures;
+static int pass_count = 0;
+static int flip_count = 0;
+static int pass_limit = 0;
+
+extern "C" {
+Uint8 *__real_SDL_GetKeyState(int *numkeys);
+Uint8 *__wrap_SDL_GetKeyState(int *numkeys);
+void __real_SDL_Delay(Uint32 ms);
+void __wrap_SDL_Delay(Uint32 ms);
+int __real_SDL_Flip(SDL_Surface *screen);
+int __wrap_SDL_Flip(SDL_Surface *screen);
+}
+
+// Each sample of the key table is one pass: the script's changes for it are applied first.
+Uint8 *__wrap_SDL_GetKeyState(int *numkeys)
+{
+    Uint8 *keys = __real_SDL_GetKeyState(numkeys);
+    for (const KeyChange &change : key_changes)
+        if (change.pass == pass_count)
+            keys[change.key] = change.down ? 1 : 0;
+    for (int pass : quit_passes)
+        if (pass == pass_count) {
+            SDL_Event quit;
+            quit.type = SDL_QUIT;
+            SDL_PushEvent(&quit);
+        }
+    pass_count++;
+    if (pass_limit > 0 && pass_count > pass_limit) {
+        printf("harness: pass limit %d reached\n", pass_limit);
+        fflush(stdout);
+        _exit(99);
+    }
+    return keys;
+}
+
+// Pauses cost nothing in tests.
+void __wrap_SDL_Delay(Uint32) {}
+
+int __wrap_SDL_Flip(SDL_Surface *screen)
+{
+    int result = __real_SDL_Flip(screen);
+    flip_count++;
+    auto range = captures.equal_range(pass_count - 1);
+    for (auto it = range.first; it != range.second; ++it)
+        SDL_SaveBMP(screen, it->second.c_str());
+    return result;
+}
+
+void ScriptClear()
+{
+    key_changes.clear();
+    quit_passes.clear();
+    captures.clear();
+    pass_count = 0;
+    flip_count = 0;
+    pass_limit = 0;
+}
+
+void ScriptKey(int pass, SDLKey key, bool down) { key_changes.push_back({pass, key, down}); }
+
+void ScriptHold(SDLKey key, int from, int until)
+{
+    ScriptKey(from, key, true);
+    ScriptKey(until, key, false);
+}
+
+void ScriptTap(SDLKey key, int pass) { ScriptHold(key, pass, pass + 1); }
+void ScriptQuit(int pass) { quit_passes.push_back(pass); }
+void ScriptCapture(int pass, const std::string &bmp_path) { captures.emplace(pass, bmp_path); }
+void ScriptLimit(int passes) { pass_limit = passes; }
+int ScriptPass() { return pass_count; }
+int FlipCount() { return flip_count; }
+
+ChildResult RunChild(const std::function<int()> &body)
+{
+    char out_path[] = "/tmp/zorvel-out-XXXXXX";
+    int out_fd = mkstemp(out_path);
+    if (out_fd < 0)
+        abort();
+    fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(out_fd, STDOUT_FILENO);
+        int status = body();
+        fflush(stdout);
+        _exit(status);
+    }
+    int wait_status = 0;
+    waitpid(child, &wait_status, 0);
+    close(out_fd);
+    ChildResult result;
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
+                                           : 128 + WTERMSIG(wait_status);
+    result.out = ReadFile(out_path);
+    unlink(out_path);
+    return result;
+}
+
+bool OpenTestDisplay(int font_size)
+{
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    option.font_size = font_size;
+    CopyString(option.font_file, sizeof option.font_file, kTestFont);
+    return Init() == 1;
+}
+
+void CloseTestDisplay() { End(); }
+
+ChildResult RunBrowser(const std::string &dir, int font_size)
+{
+    return RunChild([&] {
+        if (chdir(dir.c_str()) != 0)
+            return 98;
+        if (!OpenTestDisplay(font_size)) {
+            puts("error: init failed");
+            return 1;
+        }
+        if (pass_limit == 0)
+            pass_limit = 100000;
+        MainLoop();
+        End();
+        return 0;
+    });
+}
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/zorvel-test-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        abort();
+    path = pattern;
+}
+
+static int RemoveEntry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path);
+}
+
+TempDir::~TempDir()
+{
+    // Directories made unwritable by a test must not keep their contents.
+    chmod(path.c_str(), 0700);
+    nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void WriteFile(const std::string &path, const std::string &content)
+{
+    FILE *stream = fopen(path.c_str(), "wb");
+    if (stream == nullptr)
+        abort();
+    fwrite(content.data(), 1, content.size(), stream);
+    fclose(stream);
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::string content;
+    FILE *stream = fopen(path.c_str(), "rb");
+    if (stream == nullptr)
+        return content;
+    char block[4096];
+    size_t count;
+    while ((count = fread(block, 1, sizeof block, stream)) > 0)
+        content.append(block, count);
+    fclose(stream);
+    return content;
+}
+
+void MakeDir(const std::string &path)
+{
+    if (mkdir(path.c_str(), 0755) != 0)
+        abort();
+}
+
+bool Exists(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+SDL_Color ColorAt(SDL_Surface *surface, int x, int y)
+{
+    SDL_LockSurface(surface);
+    const Uint8 *row = static_cast<const Uint8 *>(surface->pixels) + y * surface->pitch;
+    const Uint8 *at = row + x * surface->format->BytesPerPixel;
+    Uint32 pixel = 0;
+    switch (surface->format->BytesPerPixel) {
+    case 1:
+        pixel = *at;
+        break;
+    case 2:
+        pixel = *reinterpret_cast<const Uint16 *>(at);
+        break;
+    case 3:
+        pixel = at[0] | at[1] << 8 | at[2] << 16;
+        break;
+    default:
+        pixel = *reinterpret_cast<const Uint32 *>(at);
+        break;
+    }
+    SDL_UnlockSurface(surface);
+    SDL_Color color = {0, 0, 0, 0};
+    SDL_GetRGB(pixel, surface->format, &color.r, &color.g, &color.b);
+    return color;
+}
+
+bool ColorIs(SDL_Surface *surface, int x, int y, SDL_Color expected)
+{
+    SDL_Color color = ColorAt(surface, x, y);
+    return abs(color.r - expected.r) <= 8 && abs(color.g - expected.g) <= 8 &&
+           abs(color.b - expected.b) <= 8;
+}
+
+SDL_Surface *LoadCapture(const std::string &bmp_path) { return SDL_LoadBMP(bmp_path.c_str()); }

@@ -1,0 +1,69 @@
+// Test facility: scripted keys pass by pass, screen captures, child sessions, temporary trees.
+#pragma once
+
+#include <SDL.h>
+#include <functional>
+#include <string>
+
+// Forgets every scripted key, capture and quit, and restarts the pass count at 0.
+void ScriptClear();
+// Sets key down or up at the start of the given pass (a pass is one sample of the key table).
+void ScriptKey(int pass, SDLKey key, bool down);
+// Holds key down from pass `from` until pass `until`, where it is up again.
+void ScriptHold(SDLKey key, int from, int until);
+// Presses key for the one pass `pass`.
+void ScriptTap(SDLKey key, int pass);
+// Pushes a window quit event while pass `pass` is sampled; the next poll takes it.
+void ScriptQuit(int pass);
+// Saves the screen as a BMP file at every flip made after pass `pass` was sampled and before
+// the next one (so the last flip of that pass wins).
+void ScriptCapture(int pass, const std::string &bmp_path);
+// Ends the process with status 99 once more than `passes` passes have been sampled.
+void ScriptLimit(int passes);
+// Number of passes sampled since ScriptClear.
+int ScriptPass();
+// Number of flips of the screen since ScriptClear.
+int FlipCount();
+
+struct ChildResult {
+    int status;      // exit status, or 128 + signal
+    std::string out; // everything the child wrote to standard output
+};
+// Runs body in a forked child whose standard output is collected; its result is the exit status.
+ChildResult RunChild(const std::function<int()> &body);
+
+// The font the tests open; Debian's VL Gothic.
+extern const char *const kTestFont;
+// Opens the dummy display and both fonts in this process as Init does; returns false on failure.
+bool OpenTestDisplay(int font_size = 10);
+// Closes what OpenTestDisplay opened.
+void CloseTestDisplay();
+
+// Runs Init, MainLoop and End in a child inside dir, with the scripted keys; as main does.
+ChildResult RunBrowser(const std::string &dir, int font_size = 10);
+
+// A temporary directory removed with everything in it when the owner goes out of scope.
+struct TempDir {
+    std::string path;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    // The path of name inside the directory.
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
+// Writes content to a new file at path; aborts the test program on failure.
+void WriteFile(const std::string &path, const std::string &content);
+// Reads a whole file; empty when it cannot be read.
+std::string ReadFile(const std::string &path);
+// Makes a directory (and no parents); aborts on failure.
+void MakeDir(const std::string &path);
+// True when something exists at path (links not followed).
+bool Exists(const std::string &path);
+
+// The colour at (x, y) of a surface of any format.
+SDL_Color ColorAt(SDL_Surface *surface, int x, int y);
+// True when the colour at (x, y) matches within the precision of a 16-bit screen.
+bool ColorIs(SDL_Surface *surface, int x, int y, SDL_Color expected);
+// Loads a captured BMP; null when missing.
+SDL_Surface *LoadCapture(const std::string &bmp_path);
