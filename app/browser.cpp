@@ -22,8 +22,7 @@ static const int kPaneStride = 161;
 static const int kPaneMargin = 2;
 static const int kRowClipWidth = 155;
 
-int Init()
-{
+int Init() {
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         return 0;
     gScreenSurface = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenDepth, 0);
@@ -37,7 +36,8 @@ int Init()
         return 0;
     font_check.reset();
     font = TTF_OpenFont(option.font_file, option.font_size);
-    font_small = TTF_OpenFont(option.font_file, option.font_size - 2 < 4 ? 4 : option.font_size - 2);
+    font_small =
+        TTF_OpenFont(option.font_file, option.font_size - 2 < 4 ? 4 : option.font_size - 2);
     if (font == nullptr || font_small == nullptr)
         return 0;
     option.font_height = TTF_FontHeight(font);
@@ -50,8 +50,7 @@ int Init()
     return 1;
 }
 
-void End()
-{
+void End() {
     sync();
     puts("sync disc");
     if (font != nullptr)
@@ -66,29 +65,25 @@ void End()
     SDL_Quit();
 }
 
-void FillScreen(SDL_Color color)
-{
+void FillScreen(SDL_Color color) {
     SDL_Rect whole = {0, 0, kScreenWidth, kScreenHeight};
     SDL_FillRect(gScreenSurface, &whole,
                  SDL_MapRGB(gScreenSurface->format, color.r, color.g, color.b));
 }
 
-static void ReadWorkingDir(Pane &pane)
-{
+static void ReadWorkingDir(Pane &pane) {
     if (getcwd(pane.path, sizeof pane.path) == nullptr)
         FatalExit("error: pathname too long\n");
 }
 
-static void ListPane(Pane &pane)
-{
+static void ListPane(Pane &pane) {
     pane.count = CountDir(pane.path);
     int stored = SeekDir(pane.path, pane.entries, kPaneEntries);
     if (stored < pane.count)
         pane.count = stored;
 }
 
-void RelistPane(Browser &browser, int index)
-{
+void RelistPane(Browser &browser, int index) {
     Pane &pane = browser.pane[index];
     ListPane(pane);
     pane.top = 0;
@@ -96,14 +91,12 @@ void RelistPane(Browser &browser, int index)
     browser.redraw = true;
 }
 
-const char *CursorEntry(const Browser &browser)
-{
+const char *CursorEntry(const Browser &browser) {
     const Pane &pane = browser.pane[browser.active];
     return pane.entries[pane.top + pane.cursor];
 }
 
-static void CursorDown(Browser &browser)
-{
+static void CursorDown(Browser &browser) {
     Pane &pane = browser.pane[browser.active];
     if (pane.cursor < option.last_row) {
         if (pane.cursor < pane.count - 1)
@@ -116,8 +109,7 @@ static void CursorDown(Browser &browser)
     browser.redraw = true;
 }
 
-static void CursorUp(Browser &browser)
-{
+static void CursorUp(Browser &browser) {
     Pane &pane = browser.pane[browser.active];
     if (pane.cursor > 0) {
         pane.cursor--;
@@ -131,8 +123,7 @@ static void CursorUp(Browser &browser)
 
 // Enters name relative to the active pane's directory; a directory that cannot be entered
 // leaves the path as it was.
-static void ChangeDir(Browser &browser, const char *name)
-{
+static void ChangeDir(Browser &browser, const char *name) {
     Pane &pane = browser.pane[browser.active];
     if (chdir(pane.path) != 0 || chdir(name) != 0) {
         // Nothing to do: the path is read back from where the process stands.
@@ -142,15 +133,14 @@ static void ChangeDir(Browser &browser, const char *name)
     RelistPane(browser, browser.active);
 }
 
-static void DrawPanes(Browser &browser)
-{
+static void DrawPanes(Browser &browser) {
     FillScreen(color_black);
     for (int index = 0; index < 2; index++) {
         const Pane &pane = browser.pane[index];
         bool active = index == browser.active;
         int x = kPaneStride * index + kPaneMargin;
-        TextSurface = TTF_RenderUTF8_Shaded(font, pane.path, color_blue,
-                                            active ? color_white : color_gray);
+        TextSurface =
+            TTF_RenderUTF8_Shaded(font, pane.path, color_blue, active ? color_white : color_gray);
         BlitTextSurface(x, 3, nullptr);
 
         int last = pane.count - 1 < option.last_row ? pane.count - 1 : option.last_row;
@@ -168,17 +158,15 @@ static void DrawPanes(Browser &browser)
     browser.redraw = false;
 }
 
-static void DrawHelpBar()
-{
-    TextSurface = TTF_RenderUTF8_Shaded(
-        font_small, button_to_process[BTN_SELECT] ? kHelpTextSelect : kHelpText, color_black,
-        color_white);
+static void DrawHelpBar() {
+    TextSurface = TTF_RenderUTF8_Shaded(font_small,
+                                        button_to_process[BTN_SELECT] ? kHelpTextSelect : kHelpText,
+                                        color_black, color_white);
     BlitTextSurface(kPaneMargin, kHelpBarY, nullptr);
 }
 
 // A popup samples the buttons itself; what it leaves must not drive the rest of the frame.
-static void RunCommand(Browser &browser, void (*command)(Browser &))
-{
+static void RunCommand(Browser &browser, void (*command)(Browser &)) {
     unsigned long passes_before = input_pass_count;
     command(browser);
     if (input_pass_count != passes_before)
@@ -187,8 +175,7 @@ static void RunCommand(Browser &browser, void (*command)(Browser &))
 }
 
 // One frame of the browser; false when the user quits.
-static bool RunFrame(Browser &browser)
-{
+static bool RunFrame(Browser &browser) {
     SDL_Delay(10);
     SDL_Event event;
     if (SDL_PollEvent(&event) && event.type == SDL_QUIT)
@@ -240,8 +227,7 @@ static bool RunFrame(Browser &browser)
     return true;
 }
 
-int MainLoop()
-{
+int MainLoop() {
     // The panes hold two 128 KB tables: too large for the stack of a small machine.
     auto browser = std::make_unique<Browser>();
     browser->redraw = true;

@@ -17,8 +17,7 @@ const SDL_Color color_blue = {0, 0, 255, 0};
 const SDL_Color color_gray = {170, 170, 170, 0};
 const SDL_Color color_black = {0, 0, 0, 0};
 
-char *CopyString(char *dst, size_t dst_size, const char *src)
-{
+char *CopyString(char *dst, size_t dst_size, const char *src) {
     if (dst_size == 0)
         return dst;
     size_t length = strnlen(src, dst_size - 1);
@@ -27,8 +26,7 @@ char *CopyString(char *dst, size_t dst_size, const char *src)
     return dst;
 }
 
-void BlitTextSurface(int x, int y, const SDL_Rect *clip)
-{
+void BlitTextSurface(int x, int y, const SDL_Rect *clip) {
     if (TextSurface != nullptr) {
         SDL_Rect place = {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
         SDL_Rect source = clip != nullptr ? *clip : SDL_Rect{0, 0, 0, 0};
@@ -38,8 +36,7 @@ void BlitTextSurface(int x, int y, const SDL_Rect *clip)
     TextSurface = nullptr;
 }
 
-void FatalExit(const char *format, ...)
-{
+void FatalExit(const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
     vprintf(format, arguments);

@@ -12,10 +12,11 @@ struct DirCloser {
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
-static bool IsDot(const char *name) { return name[0] == '.' && name[1] == '\0'; }
+static bool IsDot(const char *name) {
+    return name[0] == '.' && name[1] == '\0';
+}
 
-int CountDir(const char *path)
-{
+int CountDir(const char *path) {
     DirPtr dir(opendir(path));
     if (!dir)
         FatalExit("cannot open dir %s\n", path);
@@ -26,13 +27,11 @@ int CountDir(const char *path)
     return count;
 }
 
-int comp_func(const void *left, const void *right)
-{
+int comp_func(const void *left, const void *right) {
     return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
 }
 
-int SeekDir(const char *path, EntryName *entries, int capacity)
-{
+int SeekDir(const char *path, EntryName *entries, int capacity) {
     DirPtr dir(opendir(path));
     if (!dir)
         FatalExit("error: cannot open dir %s\n", path);

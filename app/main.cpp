@@ -6,15 +6,13 @@
 #include "app/browser.h"
 #include "app/globals.h"
 
-static void Usage()
-{
+static void Usage() {
     fputs("Usage: zorvel [option]\n", stderr);
     fputs(" -s #         : font size\n", stderr);
     fputs(" -f fontfile  : font file\n", stderr);
 }
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     int letter;
     while ((letter = getopt(argc, argv, "s:f:")) != -1) {
         switch (letter) {

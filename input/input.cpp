@@ -5,9 +5,9 @@
 int button_to_process[BTN_COUNT];
 unsigned long input_pass_count;
 const int repeat_mode[BTN_COUNT] = {1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 2, 2};
-const int button_key[BTN_COUNT] = {SDLK_UP,     SDLK_DOWN,   SDLK_LEFT,  SDLK_RIGHT,
-                                   SDLK_LCTRL,  SDLK_LALT,   SDLK_SPACE, SDLK_LSHIFT,
-                                   SDLK_TAB,    SDLK_BACKSPACE, SDLK_RETURN, SDLK_ESCAPE};
+const int button_key[BTN_COUNT] = {SDLK_UP,    SDLK_DOWN,      SDLK_LEFT,   SDLK_RIGHT,
+                                   SDLK_LCTRL, SDLK_LALT,      SDLK_SPACE,  SDLK_LSHIFT,
+                                   SDLK_TAB,   SDLK_BACKSPACE, SDLK_RETURN, SDLK_ESCAPE};
 
 // Passes of holding before the first repeat, and between later repeats.
 static const int kFirstRepeat = 30;
@@ -19,8 +19,7 @@ static int delay[BTN_COUNT] = {kFirstRepeat, kFirstRepeat, kFirstRepeat, kFirstR
                                kFirstRepeat, kFirstRepeat, kFirstRepeat, kFirstRepeat,
                                kFirstRepeat, kFirstRepeat, kFirstRepeat, kFirstRepeat};
 
-void GetInput()
-{
+void GetInput() {
     input_pass_count++;
     for (int button = 0; button < BTN_COUNT; button++)
         prev_btn[button] = current_btn[button];
@@ -57,8 +56,7 @@ void GetInput()
     }
 }
 
-void WaitKeyRelease()
-{
+void WaitKeyRelease() {
     bool any_event = true;
     while (any_event) {
         GetInput();
@@ -72,8 +70,7 @@ void WaitKeyRelease()
         ;
 }
 
-void WaitKey()
-{
+void WaitKey() {
     WaitKeyRelease();
     bool pressed = false;
     while (!pressed) {

@@ -39,8 +39,7 @@ int __wrap_SDL_Flip(SDL_Surface *screen);
 }
 
 // Each sample of the key table is one pass: the script's changes for it are applied first.
-Uint8 *__wrap_SDL_GetKeyState(int *numkeys)
-{
+Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
     Uint8 *keys = __real_SDL_GetKeyState(numkeys);
     for (const KeyChange &change : key_changes)
         if (change.pass == pass_count)
@@ -63,8 +62,7 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys)
 // Pauses cost nothing in tests.
 void __wrap_SDL_Delay(Uint32) {}
 
-int __wrap_SDL_Flip(SDL_Surface *screen)
-{
+int __wrap_SDL_Flip(SDL_Surface *screen) {
     int result = __real_SDL_Flip(screen);
     flip_count++;
     auto range = captures.equal_range(pass_count - 1);
@@ -73,8 +71,7 @@ int __wrap_SDL_Flip(SDL_Surface *screen)
     return result;
 }
 
-void ScriptClear()
-{
+void ScriptClear() {
     key_changes.clear();
     quit_passes.clear();
     captures.clear();
@@ -83,23 +80,53 @@ void ScriptClear()
     pass_limit = 0;
 }
 
-void ScriptKey(int pass, SDLKey key, bool down) { key_changes.push_back({pass, key, down}); }
+void ScriptKey(int pass, SDLKey key, bool down) {
+    key_changes.push_back({pass, key, down});
+}
 
-void ScriptHold(SDLKey key, int from, int until)
-{
+void ScriptHold(SDLKey key, int from, int until) {
     ScriptKey(from, key, true);
     ScriptKey(until, key, false);
 }
 
-void ScriptTap(SDLKey key, int pass) { ScriptHold(key, pass, pass + 1); }
-void ScriptQuit(int pass) { quit_passes.push_back(pass); }
-void ScriptCapture(int pass, const std::string &bmp_path) { captures.emplace(pass, bmp_path); }
-void ScriptLimit(int passes) { pass_limit = passes; }
-int ScriptPass() { return pass_count; }
-int FlipCount() { return flip_count; }
+void ScriptTap(SDLKey key, int pass) {
+    ScriptHold(key, pass, pass + 1);
+}
+void ScriptQuit(int pass) {
+    quit_passes.push_back(pass);
+}
+void ScriptCapture(int pass, const std::string &bmp_path) {
+    captures.emplace(pass, bmp_path);
+}
+void ScriptLimit(int passes) {
+    pass_limit = passes;
+}
+int ScriptPass() {
+    return pass_count;
+}
+int FlipCount() {
+    return flip_count;
+}
 
-ChildResult RunChild(const std::function<int()> &body)
-{
+void KeyPlan::Tap(SDLKey key, int times) {
+    for (int i = 0; i < times; i++) {
+        ScriptTap(key, pass);
+        pass += 2;
+    }
+}
+
+void KeyPlan::Hold(SDLKey key, int passes) {
+    ScriptHold(key, pass, pass + passes);
+    pass += passes + 1;
+}
+
+void KeyPlan::With(SDLKey modifier, SDLKey key) {
+    ScriptHold(modifier, pass, pass + 3);
+    ScriptTap(key, pass + 1);
+    pass += 4;
+}
+
+ChildResult RunChild(const std::function<int()> &body) {
     char out_path[] = "/tmp/zorvel-out-XXXXXX";
     int out_fd = mkstemp(out_path);
     if (out_fd < 0)
@@ -116,25 +143,24 @@ ChildResult RunChild(const std::function<int()> &body)
     waitpid(child, &wait_status, 0);
     close(out_fd);
     ChildResult result;
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-                                           : 128 + WTERMSIG(wait_status);
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     result.out = ReadFile(out_path);
     unlink(out_path);
     return result;
 }
 
-bool OpenTestDisplay(int font_size)
-{
+bool OpenTestDisplay(int font_size) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     option.font_size = font_size;
     CopyString(option.font_file, sizeof option.font_file, kTestFont);
     return Init() == 1;
 }
 
-void CloseTestDisplay() { End(); }
+void CloseTestDisplay() {
+    End();
+}
 
-ChildResult RunBrowser(const std::string &dir, int font_size)
-{
+ChildResult RunBrowser(const std::string &dir, int font_size) {
     return RunChild([&] {
         if (chdir(dir.c_str()) != 0)
             return 98;
@@ -150,28 +176,24 @@ ChildResult RunBrowser(const std::string &dir, int font_size)
     });
 }
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     char pattern[] = "/tmp/zorvel-test-XXXXXX";
     if (mkdtemp(pattern) == nullptr)
         abort();
     path = pattern;
 }
 
-static int RemoveEntry(const char *path, const struct stat *, int, struct FTW *)
-{
+static int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
     return remove(path);
 }
 
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     // Directories made unwritable by a test must not keep their contents.
     chmod(path.c_str(), 0700);
     nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-void WriteFile(const std::string &path, const std::string &content)
-{
+void WriteFile(const std::string &path, const std::string &content) {
     FILE *stream = fopen(path.c_str(), "wb");
     if (stream == nullptr)
         abort();
@@ -179,8 +201,7 @@ void WriteFile(const std::string &path, const std::string &content)
     fclose(stream);
 }
 
-std::string ReadFile(const std::string &path)
-{
+std::string ReadFile(const std::string &path) {
     std::string content;
     FILE *stream = fopen(path.c_str(), "rb");
     if (stream == nullptr)
@@ -193,20 +214,17 @@ std::string ReadFile(const std::string &path)
     return content;
 }
 
-void MakeDir(const std::string &path)
-{
+void MakeDir(const std::string &path) {
     if (mkdir(path.c_str(), 0755) != 0)
         abort();
 }
 
-bool Exists(const std::string &path)
-{
+bool Exists(const std::string &path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0;
 }
 
-SDL_Color ColorAt(SDL_Surface *surface, int x, int y)
-{
+SDL_Color ColorAt(SDL_Surface *surface, int x, int y) {
     SDL_LockSurface(surface);
     const Uint8 *row = static_cast<const Uint8 *>(surface->pixels) + y * surface->pitch;
     const Uint8 *at = row + x * surface->format->BytesPerPixel;
@@ -231,11 +249,12 @@ SDL_Color ColorAt(SDL_Surface *surface, int x, int y)
     return color;
 }
 
-bool ColorIs(SDL_Surface *surface, int x, int y, SDL_Color expected)
-{
+bool ColorIs(SDL_Surface *surface, int x, int y, SDL_Color expected) {
     SDL_Color color = ColorAt(surface, x, y);
     return abs(color.r - expected.r) <= 8 && abs(color.g - expected.g) <= 8 &&
            abs(color.b - expected.b) <= 8;
 }
 
-SDL_Surface *LoadCapture(const std::string &bmp_path) { return SDL_LoadBMP(bmp_path.c_str()); }
+SDL_Surface *LoadCapture(const std::string &bmp_path) {
+    return SDL_LoadBMP(bmp_path.c_str());
+}

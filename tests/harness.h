@@ -25,6 +25,26 @@ int ScriptPass();
 // Number of flips of the screen since ScriptClear.
 int FlipCount();
 
+// Builds a script of presses one after another, each two passes after the one before.
+struct KeyPlan {
+    int pass = 0;
+    // Taps key `times` times.
+    void Tap(SDLKey key, int times = 1);
+    // Holds key for `passes` passes, then lets it go.
+    void Hold(SDLKey key, int passes);
+    // Taps key while modifier is held around it.
+    void With(SDLKey modifier, SDLKey key);
+    // Lets `passes` passes go by with no change.
+    void Wait(int passes) { pass += passes; }
+    // Saves the screen of the next pass, in which nothing changes, as a BMP file.
+    void Capture(const std::string &bmp_path) {
+        ScriptCapture(pass, bmp_path);
+        pass++;
+    }
+    // Quits the browser with START and SELECT.
+    void Quit() { With(SDLK_ESCAPE, SDLK_RETURN); }
+};
+
 struct ChildResult {
     int status;      // exit status, or 128 + signal
     std::string out; // everything the child wrote to standard output

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs the Debian packages the build, the program and the tests need, skipping those present,
+# then configures and builds into the given folder (default: build).
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+type=${2:-RelWithDebInfo}
+
+packages="g++ cmake make pkg-config libsdl1.2-dev libsdl-ttf2.0-dev libsdl-image1.2-dev
+  libpng-dev fonts-vlgothic googletest libgtest-dev"
+missing=""
+for package in $packages; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "installing packages needs root: run this command as root (or with sudo)" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE="$type" >/dev/null
+cmake --build "$build" -j"$(nproc)"
