@@ -16,6 +16,10 @@ constexpr int kTileSize = 64;
 static_assert((kKeyboardCells - 1) * kCellPitch + kTileSize == kKeyboardSize,
               "the last tiles end at the keyboard's edge");
 
+// The images of page p are kImagesPerPage * p plus their role, in this order.
+enum KeyboardImageRole { kPlainImage, kAlternateImage, kHighlightSheet, kImagesPerPage };
+static_assert(kKeyboardImages % kImagesPerPage == 0, "every page has all its images");
+
 // Image file names, each beginning with "/", in the order plain, alternate, highlight sheet per
 // page; the last six stand for two pages that are loaded but never drawn.
 extern const char *const guiStrings[kKeyboardImages];
@@ -33,8 +37,8 @@ void vexpad_free();
 void vexpad_set_screen(SDL_Surface *surface);
 // Places the keyboard at the target's bottom-right corner moved by (x, y); needs a target.
 void vexpad_moveTo(int x, int y);
-// Reads the keys once: returns the character of a fresh face-button press, 1 for SELECT, 2 for
-// START, and 0 when nothing new was pressed (L and R switch pages and also return 0).
+// Reads the keys once: returns the code that a fresh face-button press picks, 1 for SELECT, 2
+// for START, and 0 when nothing new was pressed (L and R switch pages and also return 0).
 int vexpad_readInput();
 // Draws the keyboard on its target; with idle not 0 and no direction held, only the quieter
 // alternate image; needs a target and the images.

@@ -14,6 +14,7 @@
 
 #include "app/browser.h"
 #include "app/globals.h"
+#include "input/input.h"
 
 const char *const kTestFont = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
 
@@ -28,6 +29,8 @@ static std::multimap<int, std::string> captures;
 static int pass_count = 0;
 static int flip_count = 0;
 static int pass_limit = 0;
+// While set, samples neither apply the script nor count as passes.
+static bool script_paused = false;
 
 extern "C" {
 Uint8 *__real_SDL_GetKeyState(int *numkeys);
@@ -36,11 +39,46 @@ void __real_SDL_Delay(Uint32 ms);
 void __wrap_SDL_Delay(Uint32 ms);
 int __real_SDL_Flip(SDL_Surface *screen);
 int __wrap_SDL_Flip(SDL_Surface *screen);
+SDL_Surface *__real_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg);
+SDL_Surface *__wrap_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg);
+SDL_Surface *__real_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
+                                          SDL_Color bg);
+SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
+                                          SDL_Color bg);
+}
+
+static std::string drawn_text;
+static std::string shaded_text;
+
+SDL_Surface *__wrap_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg) {
+    drawn_text += text;
+    return __real_TTF_RenderUTF8_Blended(font, text, fg);
+}
+
+SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
+                                          SDL_Color bg) {
+    shaded_text += text;
+    shaded_text += "\n";
+    return __real_TTF_RenderUTF8_Shaded(font, text, fg, bg);
+}
+
+std::string TakeDrawnText() {
+    std::string text;
+    text.swap(drawn_text);
+    return text;
+}
+
+std::string TakeShadedText() {
+    std::string text;
+    text.swap(shaded_text);
+    return text;
 }
 
 // Each sample of the key table is one pass: the script's changes for it are applied first.
 Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
     Uint8 *keys = __real_SDL_GetKeyState(numkeys);
+    if (script_paused)
+        return keys;
     for (const KeyChange &change : key_changes)
         if (change.pass == pass_count)
             keys[change.key] = change.down ? 1 : 0;
@@ -170,6 +208,12 @@ ChildResult RunBrowser(const std::string &dir, int font_size) {
         }
         if (pass_limit == 0)
             pass_limit = 100000;
+        // Two passes with every key up leave no state of earlier tests in the button input.
+        script_paused = true;
+        memset(__real_SDL_GetKeyState(nullptr), 0, SDLK_LAST);
+        GetInput();
+        GetInput();
+        script_paused = false;
         MainLoop();
         End();
         return 0;

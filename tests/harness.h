@@ -45,6 +45,12 @@ struct KeyPlan {
     void Quit() { With(SDLK_ESCAPE, SDLK_RETURN); }
 };
 
+// Every text drawn anti-aliased (the folded lines of popups) since the last call, run together.
+std::string TakeDrawnText();
+// Every text drawn on a solid background (titles, rows, buttons, bars) since the last call, each
+// followed by a line feed.
+std::string TakeShadedText();
+
 struct ChildResult {
     int status;      // exit status, or 128 + signal
     std::string out; // everything the child wrote to standard output
