@@ -1,12 +1,104 @@
 #include "app/commands.h"
 
-// The commands arrive with the dialogs, file operations and the keyboard; until then their
-// buttons do nothing.
-void ExecuteCommand(Browser &) {}
-void DeleteCommand(Browser &) {}
-void CopyCommand(Browser &) {}
-void MoveCommand(Browser &) {}
-void FileInfoCommand(Browser &) {}
-void DiskInfoCommand(Browser &) {}
-void MakeDirCommand(Browser &) {}
-void RenameCommand(Browser &) {}
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "app/fileops.h"
+#include "app/globals.h"
+#include "app/infopopups.h"
+#include "dialogs/dialogbox.h"
+
+static Pane &ActivePane(Browser &browser) {
+    return browser.pane[browser.active];
+}
+static Pane &OtherPane(Browser &browser) {
+    return browser.pane[1 - browser.active];
+}
+
+// The parent entry, and any name that begins with two dots, is never deleted, copied or moved.
+static bool IsParentLike(const char *name) {
+    return strncmp(name, "..", 2) == 0;
+}
+
+// The path as one shell word: inside single quotes, each quote written as '\''.
+static std::string ShellQuoted(const char *path) {
+    std::string quoted = "'";
+    for (const char *at = path; *at != '\0'; at++) {
+        if (*at == '\'')
+            quoted += "'\\''";
+        else
+            quoted += *at;
+    }
+    quoted += "'";
+    return quoted;
+}
+
+void ExecuteCommand(Browser &browser) {
+    const char *name = CursorEntry(browser);
+    snprintf(browser.scratch, sizeof browser.scratch, "execute \"%s\"  Ok?", name);
+    if (!PopupConfirm(150, 100, browser.scratch))
+        return;
+    // A path cut short could name another file: join it in full.
+    char full_path[kJoinedPathSize];
+    const Pane &pane = ActivePane(browser);
+    snprintf(full_path, sizeof full_path, "%s/%s", pane.path, name);
+    printf("execute: %s\n", full_path);
+    if (chdir(pane.path) != 0) {
+        // The shell is handed the full path, so it runs from wherever the process stands.
+    }
+    End();
+    fflush(stdout);
+    std::string command = ShellQuoted(full_path);
+    execlp("/bin/sh", "/bin/sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    if (chdir(option.start_dir) == 0)
+        execlp("./zorvel.dge", "./zorvel.dge", static_cast<char *>(nullptr));
+    FatalExit("error: cannot start /bin/sh nor restart ./zorvel.dge\n");
+}
+
+void DeleteCommand(Browser &browser) {
+    const char *name = CursorEntry(browser);
+    if (IsParentLike(name))
+        return;
+    snprintf(browser.scratch, sizeof browser.scratch, "delete \"%s\"  Ok?", name);
+    if (!PopupConfirm(150, 100, browser.scratch))
+        return;
+    DeleteDirEntry(ActivePane(browser).path, name);
+    printf("delete: %s\n", name);
+    RelistPane(browser, browser.active);
+}
+
+// Copy and move need a name of their own and two different directories.
+static bool CanTransfer(Browser &browser, const char *name) {
+    return !IsParentLike(name) && strcmp(ActivePane(browser).path, OtherPane(browser).path) != 0;
+}
+
+void CopyCommand(Browser &browser) {
+    const char *name = CursorEntry(browser);
+    if (!CanTransfer(browser, name))
+        return;
+    printf("copy: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
+    CopyDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    RelistPane(browser, 1 - browser.active);
+}
+
+void MoveCommand(Browser &browser) {
+    const char *name = CursorEntry(browser);
+    if (!CanTransfer(browser, name))
+        return;
+    printf("move: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
+    MoveDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    RelistPane(browser, 1 - browser.active);
+    RelistPane(browser, browser.active);
+}
+
+void FileInfoCommand(Browser &browser) {
+    char full_path[kJoinedPathSize];
+    snprintf(full_path, sizeof full_path, "%s/%s", ActivePane(browser).path, CursorEntry(browser));
+    PopupFileInfo(200, 130, full_path);
+}
+
+void DiskInfoCommand(Browser &browser) {
+    PopupDiskInfo(230, 120, ActivePane(browser).path);
+}

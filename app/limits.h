@@ -52,3 +52,12 @@ constexpr size_t kImagePathSize = 128;
 // The line-input dialog's edit storage for the naming commands.
 constexpr int kLineCapacity = 256;
 static_assert(kLineCapacity + 1 <= static_cast<int>(kScratchSize), "a typed name fits a scratch");
+
+// A pane's directory joined with one of its names: always fits, so a path is never cut.
+constexpr size_t kJoinedPathSize = kPathSize + kNameSize;
+
+// A message of the file operations, or a copied file's shown name, terminator included.
+constexpr size_t kMessageSize = 2048;
+
+// The keyboard's image directory: the start directory followed by "/graphics/".
+constexpr size_t kImageDirSize = kStartDirSize + 16;

@@ -1,1 +1,272 @@
 #include "dialogs/dialogbox.h"
+
+#include <SDL_ttf.h>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "input/input.h"
+
+static const SDL_Color kFrameColor = {100, 100, 255, 0};
+static const SDL_Color kPanelColor = {230, 230, 230, 0};
+// The frame's width around the panel, and the title's top edge in the box.
+static const int kFrameWidth = 5;
+static const int kTitleTop = kFrameWidth + 3;
+// A centred popup's text and buttons keep this distance from the frame's outer edge.
+static const int kContentMargin = 10;
+// A centred popup's button row has its top edge this far down, less the popup's top and a line.
+static const int kButtonRowBase = 230;
+// PopupConfirm's buttons keep this distance from the box's left and right edges.
+static const int kConfirmButtonInset = 15;
+
+static const char kOkLabel[] = "  Ok  ";
+static const char kCancelLabel[] = "Cancel";
+
+SurfacePtr BackupScreenSurface() {
+    return SurfacePtr(SDL_ConvertSurface(gScreenSurface, gScreenSurface->format, 0));
+}
+
+void RevertScreenSurface(SurfacePtr copy) {
+    if (!copy)
+        return;
+    SDL_Rect whole = {0, 0, kScreenWidth, kScreenHeight};
+    SDL_BlitSurface(copy.get(), nullptr, gScreenSurface, &whole);
+    SDL_Flip(gScreenSurface);
+}
+
+static Uint32 MapColor(SDL_Surface *surface, SDL_Color color) {
+    return SDL_MapRGB(surface->format, color.r, color.g, color.b);
+}
+
+static int TextWidth(const char *text) {
+    int width = 0;
+    TTF_SizeUTF8(font, text, &width, nullptr);
+    return width;
+}
+
+bool DrawDialogBox(int x, int y, int width, int height, const char *title) {
+    SurfacePtr box(SDL_CreateRGBSurface(0, width, height, kScreenDepth, 0, 0, 0, 0));
+    if (!box)
+        return false;
+    SDL_FillRect(box.get(), nullptr, MapColor(box.get(), kFrameColor));
+    SDL_Rect panel = {kFrameWidth, kFrameWidth, static_cast<Uint16>(width - 2 * kFrameWidth),
+                      static_cast<Uint16>(height - 2 * kFrameWidth)};
+    SDL_FillRect(box.get(), &panel, MapColor(box.get(), kPanelColor));
+
+    int title_width = TextWidth(title);
+    TextSurface = TTF_RenderUTF8_Shaded(font, title, color_black, color_gray);
+    if (TextSurface != nullptr) {
+        SDL_Rect place = {
+            static_cast<Sint16>(kFrameWidth + (width - 2 * kFrameWidth - title_width) / 2),
+            kTitleTop, 0, 0};
+        SDL_BlitSurface(TextSurface, nullptr, box.get(), &place);
+        SDL_FreeSurface(TextSurface);
+        TextSurface = nullptr;
+    }
+
+    SDL_Rect where = {static_cast<Sint16>(x == -1 ? (kScreenWidth - width) / 2 : x),
+                      static_cast<Sint16>(y == -1 ? (kScreenHeight - height) / 2 : y), 0, 0};
+    SDL_BlitSurface(box.get(), nullptr, gScreenSurface, &where);
+    return true;
+}
+
+void DrawButton(SDL_Rect place, SDL_Color foreground, SDL_Color background, const char *label) {
+    TextSurface = TTF_RenderUTF8_Shaded(font, label, foreground, background);
+    BlitTextSurface(place.x, place.y, nullptr);
+}
+
+// Bytes of the character that begins with first: 0 for a continuation byte, -1 for a byte that
+// begins nothing.
+static int CharLength(unsigned char first) {
+    if (first < 0x80)
+        return 1;
+    if (first < 0xC0)
+        return 0;
+    if (first < 0xE0)
+        return 2;
+    if (first < 0xF0)
+        return 3;
+    if (first < 0xF8)
+        return 4;
+    return -1;
+}
+
+// Whether a line may begin below line: its top edge must lie above the height and the table
+// must have a row for it.
+static bool NextLineFits(int line, int max_height, int row_count) {
+    return (line + 1) * option.font_height < max_height && line + 1 < row_count;
+}
+
+static bool CutShort(const char *character, int length) {
+    for (int i = 1; i < length; i++)
+        if (character[i] == '\0')
+            return true;
+    return false;
+}
+
+int FoldString(int max_width, int max_height, const char *text, FoldRow *rows, int row_count) {
+    int line = 0;
+    size_t used = 0;
+    rows[0][0] = '\0';
+    const char *read = text;
+    while (*read != '\0') {
+        if (*read == '\n') {
+            if (!NextLineFits(line, max_height, row_count))
+                break;
+            read++;
+            line++;
+            used = 0;
+            rows[line][0] = '\0';
+            continue;
+        }
+        int length = CharLength(static_cast<unsigned char>(*read));
+        if (length == 0) {
+            puts("error: splitted letter");
+            return -1;
+        }
+        if (length < 0) {
+            puts("error: unknown letter");
+            return -1;
+        }
+        // A character cut short by the terminator is dropped; a full row ends the fold as the
+        // height does.
+        if (CutShort(read, length) || used + length > kFoldRowSize - 1)
+            break;
+        memcpy(rows[line] + used, read, length);
+        rows[line][used + length] = '\0';
+        if (TextWidth(rows[line]) > max_width) {
+            // The character is read again for the next line.
+            rows[line][used] = '\0';
+            if (!NextLineFits(line, max_height, row_count))
+                break;
+            line++;
+            used = 0;
+            rows[line][0] = '\0';
+            continue;
+        }
+        read += length;
+        used += length;
+    }
+    return line;
+}
+
+void DrawText(SDL_Rect area, const char *text) {
+    FoldRow rows[kFoldRows];
+    int last = FoldString(area.w, area.h, text, rows, kFoldRows);
+    int y = area.y;
+    for (int i = 0; i <= last; i++) {
+        TextSurface = TTF_RenderUTF8_Blended(font, rows[i], color_black);
+        BlitTextSurface(area.x, y, nullptr);
+        y += option.font_height;
+    }
+}
+
+static bool TooLarge(int width, int height) {
+    if (width <= kScreenWidth && height <= kScreenHeight)
+        return false;
+    puts("error: too large popup");
+    return true;
+}
+
+// The places of a centred popup's contents, in screen coordinates.
+struct PopupLayout {
+    int left;
+    int top;
+    SDL_Rect text_area;
+    int button_y;
+};
+
+static PopupLayout CentredLayout(int width, int height) {
+    PopupLayout layout;
+    layout.left = (kScreenWidth - width) / 2;
+    layout.top = (kScreenHeight - height) / 2;
+    // A popup too low for its title and buttons gets a height that wraps to a large value.
+    layout.text_area = {static_cast<Sint16>(layout.left + kContentMargin),
+                        static_cast<Sint16>(layout.top + option.font_height + kContentMargin),
+                        static_cast<Uint16>(width - 2 * kContentMargin),
+                        static_cast<Uint16>(height - 2 * option.font_height - 2 * kContentMargin)};
+    layout.button_y = kButtonRowBase - layout.top - option.font_height;
+    return layout;
+}
+
+static SDL_Rect Place(int x, int y) {
+    return {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
+}
+
+int PopupMessage(int width, int height, const char *title, const char *text) {
+    if (TooLarge(width, height))
+        return 0;
+    SurfacePtr saved = BackupScreenSurface();
+    if (!saved || !DrawDialogBox(-1, -1, width, height, title))
+        return 1;
+    PopupLayout layout = CentredLayout(width, height);
+    DrawText(layout.text_area, text);
+    int ok_width = TextWidth(kOkLabel);
+    int ok_x = layout.left + (width - 2 * kFrameWidth - ok_width) / 2 + kFrameWidth;
+    DrawButton(Place(ok_x, layout.button_y), color_white, color_red, kOkLabel);
+    SDL_Flip(gScreenSurface);
+    WaitKey();
+    RevertScreenSurface(std::move(saved));
+    return 1;
+}
+
+struct ConfirmButtons {
+    SDL_Rect cancel;
+    SDL_Rect ok;
+};
+
+// Draws the buttons with the chosen one (0 Cancel, 1 Ok) selected and shows them.
+static void DrawChoice(const ConfirmButtons &buttons, int choice) {
+    if (choice == 0) {
+        DrawButton(buttons.cancel, color_white, color_red, kCancelLabel);
+        DrawButton(buttons.ok, color_black, color_gray, kOkLabel);
+    } else {
+        DrawButton(buttons.cancel, color_black, color_gray, kCancelLabel);
+        DrawButton(buttons.ok, color_white, color_red, kOkLabel);
+    }
+    SDL_Flip(gScreenSurface);
+}
+
+// Runs passes until A or B closes the popup; returns the answer.
+static int ConfirmLoop(const ConfirmButtons &buttons) {
+    int choice = 0;
+    bool done = false;
+    while (!done) {
+        SDL_Delay(10);
+        GetInput();
+        if (button_to_process[BTN_LEFT] && choice == 1) {
+            choice = 0;
+            DrawChoice(buttons, choice);
+        }
+        if (button_to_process[BTN_RIGHT] && choice == 0) {
+            choice = 1;
+            DrawChoice(buttons, choice);
+        }
+        if (button_to_process[BTN_A])
+            done = true;
+        if (button_to_process[BTN_B]) {
+            choice = 0;
+            done = true;
+        }
+        SDL_PumpEvents();
+    }
+    return choice;
+}
+
+int PopupConfirm(int width, int height, const char *text) {
+    if (TooLarge(width, height))
+        return 0;
+    SurfacePtr saved = BackupScreenSurface();
+    if (!saved || !DrawDialogBox(-1, -1, width, height, "Confirm"))
+        return 0;
+    PopupLayout layout = CentredLayout(width, height);
+    DrawText(layout.text_area, text);
+    ConfirmButtons buttons;
+    buttons.cancel = Place(layout.left + kConfirmButtonInset, layout.button_y);
+    buttons.ok = Place(kScreenWidth - kConfirmButtonInset - layout.left - TextWidth(kOkLabel),
+                       layout.button_y);
+    DrawChoice(buttons, 0);
+    int choice = ConfirmLoop(buttons);
+    RevertScreenSurface(std::move(saved));
+    return choice;
+}
