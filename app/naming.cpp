@@ -1,5 +1,95 @@
+// Creating a directory and renaming an entry, with a name typed in the line-input dialog.
 #include "app/commands.h"
 
-// Creating and renaming arrive with the line-input dialog.
-void MakeDirCommand(Browser &) {}
-void RenameCommand(Browser &) {}
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/globals.h"
+#include "dialogs/dialogbox.h"
+#include "dialogs/lineinput.h"
+
+// The name dialog's box, and how many bytes at the end of the name its field shows.
+static const int kNameDialogWidth = 210;
+static const int kNameDialogHeight = 70;
+static const int kNameShownBytes = 35;
+static const int kErrorWidth = 120;
+static const int kErrorHeight = 80;
+static const mode_t kNewDirMode = 0755;
+
+// A typed name has at most kLineCapacity bytes, so its "already exists" message is never cut.
+static_assert(kLineCapacity + sizeof "\"\" already exists" <= kScratchSize, "the message fits");
+
+static Pane &ActivePane(Browser &browser) {
+    return browser.pane[browser.active];
+}
+
+static void ShowError(const char *text) {
+    PopupMessage(kErrorWidth, kErrorHeight, "Error", text);
+}
+
+// Asks for a name that starts as initial into result, then stands in the active pane's directory
+// so that the name is taken relative to it; false when that directory cannot be entered.
+static bool AskName(Browser &browser, const char *title, const char *initial, char *result) {
+    LineInput(kNameDialogWidth, kNameDialogHeight, kLineCapacity, kNameShownBytes, title, initial,
+              result);
+    return chdir(ActivePane(browser).path) == 0;
+}
+
+void MakeDirCommand(Browser &browser) {
+    char *name = browser.scratch;
+    bool in_dir = AskName(browser, "create dir", "", name);
+    if (name[0] == '\0')
+        return;
+    // Outside the pane's directory the name would land wherever the process stands.
+    if (!in_dir) {
+        ShowError("mkdir() failed");
+        return;
+    }
+    if (access(name, F_OK) == 0) {
+        snprintf(browser.scratch2, sizeof browser.scratch2, "\"%.*s\" already exists",
+                 kLineCapacity, name);
+        ShowError(browser.scratch2);
+        return;
+    }
+    if (mkdir(name, kNewDirMode) != 0) {
+        ShowError("mkdir() failed");
+        return;
+    }
+    printf("mkdir: %s in %s\n", name, ActivePane(browser).path);
+    RelistPane(browser, browser.active);
+}
+
+void RenameCommand(Browser &browser) {
+    char *old_name = browser.scratch;
+    char *new_name = browser.scratch2;
+    CopyString(old_name, sizeof browser.scratch, CursorEntry(browser));
+    // The parent entry, and any name that begins with two dots, is never renamed.
+    if (strncmp(old_name, "..", 2) == 0)
+        return;
+    size_t length = strlen(old_name);
+    if (length > 0 && old_name[length - 1] == '/')
+        old_name[length - 1] = '\0';
+
+    bool in_dir = AskName(browser, "rename", old_name, new_name);
+    if (new_name[0] == '\0' || strcmp(new_name, old_name) == 0)
+        return;
+    if (!in_dir) {
+        ShowError("rename() failed");
+        return;
+    }
+    if (access(new_name, F_OK) == 0) {
+        snprintf(old_name, sizeof browser.scratch, "\"%.*s\" already exists", kLineCapacity,
+                 new_name);
+        ShowError(old_name);
+        return;
+    }
+    // Written before the attempt, the line also stands for a rename that fails.
+    printf("rename: %s to %s\n", old_name, new_name);
+    if (rename(old_name, new_name) != 0) {
+        ShowError("rename() failed");
+        return;
+    }
+    RelistPane(browser, browser.active);
+}
