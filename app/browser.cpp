@@ -91,6 +91,14 @@ void RelistPane(Browser &browser, int index) {
     browser.redraw = true;
 }
 
+Pane &ActivePane(Browser &browser) {
+    return browser.pane[browser.active];
+}
+
+bool IsParentLike(const char *name) {
+    return strncmp(name, "..", 2) == 0;
+}
+
 const char *CursorEntry(const Browser &browser) {
     const Pane &pane = browser.pane[browser.active];
     return pane.entries[pane.top + pane.cursor];

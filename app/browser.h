@@ -34,5 +34,10 @@ int MainLoop();
 void FillScreen(SDL_Color color);
 // Rereads the pane's directory, puts its view and cursor back at the top and asks for a redraw.
 void RelistPane(Browser &browser, int index);
+// The pane the user acts in.
+Pane &ActivePane(Browser &browser);
+// True for the parent entry and any name that begins with two dots: never deleted, copied,
+// moved or renamed.
+bool IsParentLike(const char *name);
 // The name under the cursor of the active pane.
 const char *CursorEntry(const Browser &browser);

@@ -10,16 +10,8 @@
 #include "app/infopopups.h"
 #include "dialogs/dialogbox.h"
 
-static Pane &ActivePane(Browser &browser) {
-    return browser.pane[browser.active];
-}
 static Pane &OtherPane(Browser &browser) {
     return browser.pane[1 - browser.active];
-}
-
-// The parent entry, and any name that begins with two dots, is never deleted, copied or moved.
-static bool IsParentLike(const char *name) {
-    return strncmp(name, "..", 2) == 0;
 }
 
 // The path as one shell word: inside single quotes, each quote written as '\''.

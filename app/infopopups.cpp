@@ -19,20 +19,6 @@ static const char kOkLabel[] = "  Ok  ";
 // Shown where a figure has no source: no "/boot" line, no output from du, a failed query.
 static const char kUnknown[] = "?";
 
-static bool TooLarge(int width, int height) {
-    if (width > kScreenWidth || height > kScreenHeight) {
-        puts("error: too large popup");
-        return true;
-    }
-    return false;
-}
-
-static int TextWidth(const char *text) {
-    int width = 0;
-    TTF_SizeUTF8(font, text, &width, nullptr);
-    return width;
-}
-
 static SDL_Rect Area(int x, int y, int width, int height) {
     return {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(width),
             static_cast<Uint16>(height)};
@@ -78,7 +64,7 @@ static void ComposeFileInfo(char *text, size_t size, const char *path) {
 }
 
 int PopupFileInfo(int width, int height, const char *path) {
-    if (TooLarge(width, height))
+    if (PopupTooLarge(width, height))
         return 0;
     SurfacePtr saved = BackupScreenSurface();
     if (!saved || !DrawDialogBox(-1, -1, width, height, "File Info"))
@@ -150,7 +136,7 @@ static void ReadLastDuLine(const char *directory, char *last, size_t size) {
 }
 
 int PopupDiskInfo(int width, int height, const char *directory) {
-    if (TooLarge(width, height))
+    if (PopupTooLarge(width, height))
         return 0;
     SurfacePtr saved = BackupScreenSurface();
     if (!saved || !DrawDialogBox(-1, -1, width, height, "Disk Info"))

@@ -21,10 +21,6 @@ static const mode_t kNewDirMode = 0755;
 // A typed name has at most kLineCapacity bytes, so its "already exists" message is never cut.
 static_assert(kLineCapacity + sizeof "\"\" already exists" <= kScratchSize, "the message fits");
 
-static Pane &ActivePane(Browser &browser) {
-    return browser.pane[browser.active];
-}
-
 static void ShowError(const char *text) {
     PopupMessage(kErrorWidth, kErrorHeight, "Error", text);
 }
@@ -65,8 +61,7 @@ void RenameCommand(Browser &browser) {
     char *old_name = browser.scratch;
     char *new_name = browser.scratch2;
     CopyString(old_name, sizeof browser.scratch, CursorEntry(browser));
-    // The parent entry, and any name that begins with two dots, is never renamed.
-    if (strncmp(old_name, "..", 2) == 0)
+    if (IsParentLike(old_name))
         return;
     size_t length = strlen(old_name);
     if (length > 0 && old_name[length - 1] == '/')

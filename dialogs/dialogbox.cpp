@@ -38,7 +38,7 @@ static Uint32 MapColor(SDL_Surface *surface, SDL_Color color) {
     return SDL_MapRGB(surface->format, color.r, color.g, color.b);
 }
 
-static int TextWidth(const char *text) {
+int TextWidth(const char *text) {
     int width = 0;
     TTF_SizeUTF8(font, text, &width, nullptr);
     return width;
@@ -161,7 +161,7 @@ void DrawText(SDL_Rect area, const char *text) {
     }
 }
 
-static bool TooLarge(int width, int height) {
+bool PopupTooLarge(int width, int height) {
     if (width <= kScreenWidth && height <= kScreenHeight)
         return false;
     puts("error: too large popup");
@@ -194,7 +194,7 @@ static SDL_Rect Place(int x, int y) {
 }
 
 int PopupMessage(int width, int height, const char *title, const char *text) {
-    if (TooLarge(width, height))
+    if (PopupTooLarge(width, height))
         return 0;
     SurfacePtr saved = BackupScreenSurface();
     if (!saved || !DrawDialogBox(-1, -1, width, height, title))
@@ -254,7 +254,7 @@ static int ConfirmLoop(const ConfirmButtons &buttons) {
 }
 
 int PopupConfirm(int width, int height, const char *text) {
-    if (TooLarge(width, height))
+    if (PopupTooLarge(width, height))
         return 0;
     SurfacePtr saved = BackupScreenSurface();
     if (!saved || !DrawDialogBox(-1, -1, width, height, "Confirm"))

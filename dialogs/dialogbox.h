@@ -9,6 +9,10 @@
 // One row of a line table: a NUL-terminated UTF-8 line.
 using FoldRow = char[kFoldRowSize];
 
+// True, after printing "error: too large popup", when a popup would not fit on the screen.
+bool PopupTooLarge(int width, int height);
+// Width in pixels of text drawn in the main font.
+int TextWidth(const char *text);
 // A full copy of what the screen shows now, in the screen's own format; null when it cannot be
 // made.
 SurfacePtr BackupScreenSurface();

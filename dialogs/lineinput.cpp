@@ -95,9 +95,8 @@ static void DrawField(const LineEdit &edit, int field_width, int visible, char *
 
     int first = edit.length > visible ? edit.length - visible : 0;
     CopyString(shown, edit.length - first + 1, edit.text.get() + first);
-    int shown_width = 0;
     TextSurface = TTF_RenderUTF8_Shaded(font, shown, color_white, color_black);
-    TTF_SizeUTF8(font, shown, &shown_width, nullptr);
+    int shown_width = TextWidth(shown);
     BlitTextSurface(kFieldLeft, top, nullptr);
 
     char cursor_cell[2] = {HasPending(edit) ? edit.text[edit.capacity - 1] : ' ', '\0'};
@@ -131,10 +130,8 @@ static void RunLineInputLoop(LineEdit &edit, int width, int visible) {
 
 int LineInput(int width, int height, int capacity, int visible, const char *title,
               const char *initial, char *result) {
-    if (width > kScreenWidth || height > kScreenHeight) {
-        puts("error: too large popup");
+    if (PopupTooLarge(width, height))
         return 0;
-    }
     LineEdit edit = {std::make_unique<char[]>(capacity + 1), capacity, 0};
     CopyString(edit.text.get(), capacity, initial);
     edit.length = static_cast<int>(strlen(edit.text.get()));
