@@ -59,6 +59,13 @@ static bool JoinPath(char *path, size_t size, const char *dir, const char *name)
     return length >= 0 && static_cast<size_t>(length) < size;
 }
 
+// Something stands at path unless the query says plainly that nothing does: a failure for any
+// other reason (a date the C library cannot hold, say) must never let a copy write over it.
+static bool Occupied(const char *path) {
+    struct stat status;
+    return lstat(path, &status) == 0 || errno != ENOENT;
+}
+
 static bool IsParentEntry(const char *name) {
     return strcmp(name, kParentEntry) == 0;
 }
@@ -92,7 +99,7 @@ int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name)
     if (!JoinPath(level->dest, sizeof level->dest, dest_dir, name))
         return ReportError(kFixedMessage, "path too long");
     // A dangling link there is something of that name too: it is never written through.
-    if (lstat(level->dest, &level->status) == 0)
+    if (Occupied(level->dest))
         return ReportError(kPathMessage, "%s already exists", level->dest);
     if (!JoinPath(level->source, sizeof level->source, source_dir, name))
         return ReportError(kFixedMessage, "path too long");
@@ -264,8 +271,7 @@ int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name)
     char dest[kPathSize];
     if (!JoinPath(dest, sizeof dest, dest_dir, name))
         return ReportError(kFixedMessage, "path too long");
-    struct stat status;
-    if (lstat(dest, &status) == 0)
+    if (Occupied(dest))
         return ReportError(kPathMessage, "%s already exists", dest);
     char source[kPathSize];
     if (!JoinPath(source, sizeof source, source_dir, name))

@@ -66,6 +66,15 @@ TEST_F(InfoPopup, FileTimeIsUtcWhateverTheZone) {
     unsetenv("TZ");
     tzset();
 
+    // 2040-01-01 00:00 UTC: past what a 32-bit time holds.
+    std::string future = dir / "future";
+    WriteFile(future, "");
+    struct timespec later[2] = {{2208988800, 0}, {2208988800, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, future.c_str(), later, 0), 0);
+    CloseSoon();
+    PopupFileInfo(200, 130, future.c_str());
+    EXPECT_EQ(TakeDrawnText(), future + " 0 bytes 2040-01-01 00:00");
+
     std::string empty = dir / "empty";
     WriteFile(empty, "");
     CloseSoon();

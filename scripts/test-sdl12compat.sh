@@ -1,0 +1,34 @@
+#!/bin/sh
+# Runs the desktop test suite (the build of scripts/test.sh, default build-test/) a second time
+# with sdl12-compat, SDL 1.2 rebuilt on SDL 2, loaded in place of SDL 1.2, without rebuilding.
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build-test}
+
+# Debian's libsdl1.2-compat puts its libSDL-1.2.so.0 in a folder of its own beside SDL 1.2 (only
+# libsdl1.2-compat-shim would replace SDL 1.2, and with it the headers the build needs).
+if ! dpkg-query -W -f='${Status}' libsdl1.2-compat 2>/dev/null | grep -q "ok installed"; then
+  echo "installing: libsdl1.2-compat"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "installing packages needs root: run this command as root (or with sudo)" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    libsdl1.2-compat >/dev/null
+fi
+library=$(dpkg -L libsdl1.2-compat | grep '/libSDL-1\.2\.so\.0$' | head -n 1)
+compat=$(dirname "$library")
+
+# Builds only what is out of date when scripts/test.sh ran just before.
+"$here/scripts/setup.sh" "$build" Debug
+
+# A run that still loaded SDL 1.2 would prove nothing.
+if ! LD_LIBRARY_PATH=$compat ldd "$build/zorvel.dge" | grep -q "=> $compat/libSDL-1.2.so.0 "; then
+  echo "error: $compat/libSDL-1.2.so.0 is not the one the loader takes" >&2
+  exit 1
+fi
+echo "running the tests with $library"
+cd "$build"
+LD_LIBRARY_PATH=$compat${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} SDL_VIDEODRIVER=dummy \
+  ctest --output-on-failure -j"$(nproc)"
