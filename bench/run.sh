@@ -1,0 +1,394 @@
+#!/usr/bin/env bash
+# The benchmark suite. Builds the bench driver (bench/zorvel_bench.cpp) in Release in its own
+# folder, then on this machine's disk times the file manager's own operations against their
+# references, side by side in alternating order after a warm-up, counts with callgrind the
+# instructions of its frames, popup and listing, and measures its peak memory; prints one table
+# of medians and ratios (ours / reference) with the processor and the date.
+#   bench/run.sh          every row
+#   bench/run.sh wall     only the wall-time rows (to repeat them when the machine is quiet)
+#   bench/run.sh count    only the instruction and memory rows
+# Settings from the environment:
+#   BENCH_BUILD_DIR     build folder                          (default: build-bench beside the sources)
+#   BENCH_TMPDIR        where the files are made, on disk     (default: /var/tmp)
+#   BENCH_ROUNDS        timed rounds of each wall-time row    (default: 15)
+#   BENCH_COUNT_ROUNDS  rounds of each instruction/memory row (default: 3)
+#   BENCH_SIZE_MIB      size of the large file                (default: 512)
+#   BENCH_RESULTS       the table is also written there       (default: results.md in the build folder)
+# Installing missing Debian packages needs root, as scripts/setup.sh does.
+set -euo pipefail
+shopt -s inherit_errexit
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$repo/build-bench}
+rounds=${BENCH_ROUNDS:-15}
+count_rounds=${BENCH_COUNT_ROUNDS:-3}
+size_mib=${BENCH_SIZE_MIB:-512}
+results=${BENCH_RESULTS:-$build/results.md}
+rows=${1:-all}
+case $rows in
+all | wall | count) ;;
+*)
+    echo "usage: bench/run.sh [all|wall|count]" >&2
+    exit 2
+    ;;
+esac
+
+# The tree of the copy and delete rows, the directory of the listing row, and the frame budget.
+tree_dirs=40
+tree_files=240
+list_dirs=248 # with "../", 249 directory entries: the most a listing takes
+list_files=249
+frame_budget=3000000
+
+packages="g++ cmake make pkg-config libsdl1.2-dev libsdl-ttf2.0-dev libsdl-image1.2-dev
+  libpng-dev fonts-vlgothic valgrind coreutils"
+missing=""
+for package in $packages; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+        missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "installing packages needs root: run this command as root (or with sudo)" >&2
+        exit 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+mkdir -p "$build"
+if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF &&
+    cmake --build "$build" --target zorvel_bench -j"$(nproc)"; } >"$build/bench-build.log" 2>&1; then
+    cat "$build/bench-build.log" >&2
+    echo "bench: the build failed" >&2
+    exit 1
+fi
+bench=$build/bench/zorvel_bench
+
+work=$(mktemp -d "${BENCH_TMPDIR:-/var/tmp}/zorvel-bench-XXXXXX")
+# When this run removes the trees it copied, the time is kept for the next run: see settle_inodes.
+cleanup_stamp=$build/bench-cleanup.stamp
+made_trees=""
+trap 'rm -rf "$work"; [ -z "$made_trees" ] || date +%s >"$cleanup_stamp"' EXIT
+export SDL_VIDEODRIVER=dummy
+
+note() { printf '%s\n' "$*" >&2; }
+
+median() {
+    printf '%s\n' "$@" | sort -g |
+        awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# The value the bench driver reported as "bench NAME VALUE" in its last run.
+bench_value() {
+    awk -v name="$1" '$1 == "bench" && $2 == name { print $3 }' "$work/last.out"
+}
+
+# Runs the command with its output in $work/last.out and prints the seconds it took; the
+# processor seconds it and its children used (user and system) go to $work/last.cpu. A failing
+# command fails the suite with its output.
+timed() {
+    local status=0 TIMEFORMAT='%3R %3U %3S'
+    { time "$@" >"$work/last.out" 2>&1 || status=$?; } 2>"$work/last.time"
+    if [ "$status" -ne 0 ]; then
+        note "failed with status $status: $*"
+        cat "$work/last.out" >&2
+        return 1
+    fi
+    awk '{ printf "%.3f\n", $2 + $3 > "'"$work/last.cpu"'"; print $1 }' "$work/last.time"
+}
+
+# Instructions that callgrind counts for one run of the bench driver in the directory.
+instructions() {
+    local dir=$1 status=0
+    shift
+    (cd "$dir" && valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
+        "$bench" "$@" >"$work/last.out" 2>"$work/valgrind.log") || status=$?
+    if [ "$status" -ne 0 ]; then
+        note "failed under callgrind with status $status: $*"
+        cat "$work/last.out" "$work/valgrind.log" >&2
+        return 1
+    fi
+    callgrind_annotate "$work/callgrind.out" | awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1 }'
+}
+
+# Instructions of one step: the difference of two runs of the bench driver's arguments followed
+# by `few` and by `many` steps, divided by the steps between them, so that start-up and shutdown
+# cancel out; the median of the rounds.
+per_step() {
+    local dir=$1 few=$2 many=$3 round low high
+    shift 3
+    local counts=()
+    for ((round = 0; round < count_rounds; round++)); do
+        low=$(instructions "$dir" "$@" "$few")
+        high=$(instructions "$dir" "$@" "$many")
+        counts+=("$(awk -v l="$low" -v h="$high" -v n=$((many - few)) 'BEGIN { printf "%d\n", (h - l) / n }')")
+    done
+    note "  $1: ${counts[*]} instructions per step"
+    median "${counts[@]}"
+}
+
+# --- Fixtures -------------------------------------------------------------------------------
+list_dir=$work/list
+make_listing() {
+    mkdir "$list_dir"
+    local i
+    for ((i = 1; i <= list_dirs; i++)); do
+        mkdir "$(printf '%s/directory_%03d' "$list_dir" "$i")"
+    done
+    for ((i = 1; i <= list_files; i++)); do
+        : >"$(printf '%s/picture_%05d.png' "$list_dir" "$i")"
+    done
+}
+
+# The tree's files hold 4 KiB each, written by the shell itself to keep the set-up short.
+make_tree() {
+    local content dir file
+    content=$(head -c 3072 /dev/urandom | base64 -w0)
+    mkdir -p "$work/src/tree"
+    for ((dir = 1; dir <= tree_dirs; dir++)); do
+        mkdir "$(printf '%s/src/tree/dir%02d' "$work" "$dir")"
+        for ((file = 1; file <= tree_files; file++)); do
+            printf '%s' "$content" >"$(printf '%s/src/tree/dir%02d/file%03d.dat' "$work" "$dir" "$file")"
+        done
+    done
+}
+
+# --- Rows -----------------------------------------------------------------------------------
+table=()
+row() {
+    local line="|" cell
+    for cell in "$@"; do
+        line+=" $cell |"
+    done
+    table+=("$line")
+}
+judge() { awk -v v="$1" -v g="$2" 'BEGIN { print (v <= g) ? "yes" : "**no**" }'; }
+ratio() { awk -v o="$1" -v r="$2" 'BEGIN { printf "%.3f\n", o / r }'; }
+thousands() { echo "$1" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta'; }
+
+# Runs a wall-time row: a warm-up of each side, which also checks the results, then `rounds`
+# rounds with the two sides in alternating order. The row's functions: NAME_prepare SIDE
+# (untimed: clears the destination and settles the disk), NAME_ours, NAME_ref, NAME_check SIDE.
+ours_times=()
+ref_times=()
+call_times=()
+ours_cpu=()
+ref_cpu=()
+run_side() {
+    local name=$1 side=$2 keep=$3 seconds
+    "${name}_prepare" "$side"
+    seconds=$(timed "${name}_$side")
+    "${name}_check" "$side"
+    if [ "$keep" = keep ]; then
+        if [ "$side" = ours ]; then
+            ours_times+=("$seconds")
+            ours_cpu+=("$(cat "$work/last.cpu")")
+            call_times+=("$(bench_value seconds)")
+        else
+            ref_times+=("$seconds")
+            ref_cpu+=("$(cat "$work/last.cpu")")
+        fi
+    fi
+}
+alternate() {
+    local name=$1 round
+    ours_times=()
+    ref_times=()
+    call_times=()
+    ours_cpu=()
+    ref_cpu=()
+    run_side "$name" ref warm-up
+    run_side "$name" ours warm-up
+    for ((round = 0; round < rounds; round++)); do
+        if ((round % 2 == 0)); then
+            run_side "$name" ours keep
+            run_side "$name" ref keep
+        else
+            run_side "$name" ref keep
+            run_side "$name" ours keep
+        fi
+        note "  round $round: ours ${ours_times[-1]} s (call ${call_times[-1]} s, processor" \
+            "${ours_cpu[-1]} s), reference ${ref_times[-1]} s (processor ${ref_cpu[-1]} s)"
+    done
+}
+wall_row() {
+    local label=$1 input=$2 reference=$3 goal=$4 ours ref call ours_processor ref_processor
+    ours=$(median "${ours_times[@]}")
+    ref=$(median "${ref_times[@]}")
+    call=$(median "${call_times[@]}")
+    ours_processor=$(median "${ours_cpu[@]}")
+    ref_processor=$(median "${ref_cpu[@]}")
+    row "$label" "$input; 1 warm-up + $rounds rounds each, alternating" \
+        "$call s (whole process $ours s, processor $ours_processor s)" \
+        "$reference $ref s (processor $ref_processor s)" \
+        "**$(ratio "$call" "$ref")** (whole process $(ratio "$ours" "$ref"), processor $(ratio "$ours_processor" "$ref_processor"))" \
+        "≤ $goal" "$(judge "$(ratio "$call" "$ref")" "$goal")"
+}
+
+# One large file, the page cache warm; the destination is removed before each round.
+big_prepare() {
+    rm -f "$work/out/big"
+    sync
+}
+big_ours() { "$bench" copy "$work/out" "$work/src" big; }
+big_ref() { cp "$work/src/big" "$work/out/big"; }
+big_check() { cmp "$work/src/big" "$work/out/big"; }
+
+# The tree copies go to fresh folders and stay for the delete row: deleting between rounds would
+# slow the later rounds by seconds (see settle_inodes).
+copies=0
+copied_trees=()
+tree_prepare() {
+    made_trees=yes
+    copies=$((copies + 1))
+    tree_dest=$work/out/copy$copies
+    mkdir "$tree_dest"
+    sync
+}
+tree_ours() { "$bench" copy "$tree_dest" "$work/src" tree/; }
+tree_ref() { cp -r "$work/src/tree" "$tree_dest/tree"; }
+tree_check() {
+    diff -r "$work/src/tree" "$tree_dest/tree" >/dev/null
+    copied_trees+=("$tree_dest")
+}
+
+deletes=0
+delete_prepare() {
+    delete_dir=${copied_trees[$deletes]}
+    deletes=$((deletes + 1))
+    sync
+}
+delete_ours() { "$bench" delete "$delete_dir" tree/; }
+delete_ref() { rm -rf "$delete_dir/tree"; }
+delete_check() { [ -d "$delete_dir" ] && [ ! -e "$delete_dir/tree" ]; }
+
+count_rows() {
+    local round
+    note "listing: $((list_dirs + 1)) directory entries and $list_files files"
+    local list_instructions list_micro list_times=()
+    list_instructions=$(per_step "$work" 10 1010 list "$list_dir")
+    for ((round = 0; round < count_rounds; round++)); do
+        timed "$bench" list "$list_dir" 1000 >/dev/null
+        list_times+=("$(bench_value seconds)")
+    done
+    [ "$(bench_value entries)" -eq $((list_dirs + 1 + list_files)) ]
+    list_micro=$(awk -v s="$(median "${list_times[@]}")" 'BEGIN { printf "%.0f", s * 1000 }')
+    row "list a directory (CountDir + SeekDir)" \
+        "$((list_dirs + 1)) directories (../ included) + $list_files files; callgrind 1,010 − 10 listings, $count_rounds rounds" \
+        "$(thousands "$list_instructions") instructions a listing ($list_micro µs natively)" \
+        "— (ls -f is no match)" "—" "report" "—"
+
+    note "frames: the browser in the listing directory, both panes full"
+    local idle move popup
+    idle=$(per_step "$list_dir" 50 250 idle)
+    move=$(per_step "$list_dir" 20 120 move)
+    popup=$(per_step "$list_dir" 10 110 popup)
+    row "idle frame (help bar, flip)" "callgrind 250 − 50 frames, $count_rounds rounds" \
+        "$(thousands "$idle") instructions" "frame budget $(thousands $frame_budget)" \
+        "$(ratio "$idle" $frame_budget)" "≤ 300,000" "$(judge "$idle" 300000)"
+    row "frame redrawing both full panes (18 rows each), help bar, flip" \
+        "DOWN and UP by turns; callgrind 120 − 20 frames, $count_rounds rounds" \
+        "$(thousands "$move") instructions" "frame budget $(thousands $frame_budget)" \
+        "$(ratio "$move" $frame_budget)" "≤ 3,000,000" "$(judge "$move" 3000000)"
+    row "message popup opened and closed (150 × 100, a path message, A)" \
+        "callgrind 110 − 10 popups, $count_rounds rounds" \
+        "$(thousands "$popup") instructions" "frame budget $(thousands $frame_budget)" \
+        "$(ratio "$popup" $frame_budget)" "report" "—"
+
+    note "peak memory: the idle browser and the copy of d/ into itself, by turns"
+    local idle_kib=() deep_kib=() levels dir
+    for ((round = 0; round < count_rounds; round++)); do
+        dir=$work/memory$round
+        mkdir -p "$dir/idle/d" "$dir/deep/d"
+        (cd "$dir/idle" && timed "$bench" idle 200 >/dev/null)
+        idle_kib+=("$(bench_value maxrss_kib)")
+        (cd "$dir/deep" && timed "$bench" deepcopy >/dev/null)
+        deep_kib+=("$(bench_value maxrss_kib)")
+        levels=$(bench_value levels)
+        # Each level adds "/d/" to a path of at most 2047 bytes: the copy must have gone that far.
+        [ "$levels" -ge $(((2047 - ${#dir} - 12) / 3)) ] || {
+            note "the deep copy stopped at $levels levels"
+            return 1
+        }
+        note "  round $round: idle ${idle_kib[-1]} KiB, deep copy ${deep_kib[-1]} KiB ($levels levels)"
+    done
+    local idle_median deep_median
+    idle_median=$(median "${idle_kib[@]}")
+    deep_median=$(median "${deep_kib[@]}")
+    row "peak memory (max RSS), idle browser" "200 frames; $count_rounds rounds" \
+        "$(thousands "$idle_median") KiB" "—" "—" "reference" "—"
+    row "peak memory (max RSS), copy of a directory into its own subdirectory until \"path too long\"" \
+        "$levels levels, through the browser (Y, then A on the popup); $count_rounds rounds" \
+        "$(thousands "$deep_median") KiB" "idle browser $(thousands "$idle_median") KiB" \
+        "+$(thousands $((deep_median - idle_median))) KiB" "≤ idle + 8,192 KiB" \
+        "$(judge "$deep_median" $((idle_median + 8192)))"
+}
+
+# An ext4 file system without a journal does not reuse an inode within six minutes of its
+# deletion (one minute when its inode table is clean): making a file scans past every such inode
+# of the group. A tree copied within that time after the last run removed its tens of thousands
+# of files costs several times as much, for cp as for us, so the copy waits until then.
+settle_inodes() {
+    local device journal last wait
+    device=$(basename "$(df --output=source "$work" | tail -1)")
+    journal=$(cat "/sys/fs/ext4/$device/journal_task" 2>/dev/null || echo unknown)
+    [ "$journal" = "<none>" ] && [ -f "$cleanup_stamp" ] || return 0
+    last=$(cat "$cleanup_stamp")
+    wait=$((last + 370 - $(date +%s)))
+    if ((wait > 0)); then
+        note "  waiting $wait s until the inodes that the last run removed may be reused"
+        sleep "$wait"
+    fi
+}
+
+wall_rows() {
+    note "copy of one ${size_mib} MiB file against cp"
+    head -c $((size_mib * 1048576)) /dev/urandom >"$work/src/big"
+    sync
+    cat "$work/src/big" >/dev/null
+    alternate big
+    wall_row "copy one file, page cache warm (CopyDirEntry)" "$size_mib MiB" "cp" 1.05
+    rm -f "$work/src/big" "$work/out/big"
+
+    note "copy of the tree against cp -r, the copy dialog drawn for every file"
+    settle_inodes
+    alternate tree
+    wall_row "copy a tree, the dialog drawn for each file (CopyDirEntry)" \
+        "$tree_dirs directories × $tree_files files of 4 KiB ($((tree_dirs * tree_files)) files)" \
+        "cp -r" 2.0
+
+    note "delete of the tree against rm -rf"
+    alternate delete
+    wall_row "delete that tree (DeleteDirEntry)" "the copies made above" "rm -rf" 1.2
+}
+
+note "setting up in $work"
+mkdir -p "$work/src" "$work/out"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+[ "$rows" = wall ] || make_listing
+[ "$rows" = count ] || make_tree
+[ "$rows" = wall ] || count_rows
+[ "$rows" = count ] || wall_rows
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+{
+    revision=$(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo "this tree")
+    git -C "$repo" diff --quiet HEAD -- 2>/dev/null || revision="$revision with uncommitted changes"
+    echo "Benchmarks of $revision on $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo
+    echo "- processor: $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)," \
+        "$(nproc) cores; kernel $(uname -r); files in ${BENCH_TMPDIR:-/var/tmp}" \
+        "($(df -T "$work" | awk 'NR == 2 { print $2 }'))"
+    echo "- load average: $load_before before, $load_after after; Release build, dummy display," \
+        "font VL Gothic 10 points; instructions are this machine's, as callgrind counts them"
+    echo "- wall times are medians. Ours is the operation's call (CopyDirEntry, DeleteDirEntry) in a"
+    echo "  process that has opened the display and the fonts first, as the running file manager has;"
+    echo "  the reference is the whole cp or rm process. Our whole process, with its start-up, and the"
+    echo "  processor time (user + system) of both are given beside them."
+    echo
+    echo "| benchmark | input, rounds | ours (median) | reference (median) | ratio | goal | met |"
+    echo "|---|---|---|---|---|---|---|"
+    printf '%s\n' "${table[@]}"
+} | tee "$results"
