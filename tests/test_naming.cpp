@@ -15,15 +15,8 @@
 #include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 
-constexpr SDLKey kUp = SDLK_UP, kDown = SDLK_DOWN, kLeft = SDLK_LEFT, kRight = SDLK_RIGHT;
-constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
+constexpr SDLKey kDown = SDLK_DOWN, kA = SDLK_LCTRL, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
 constexpr SDLKey kR = SDLK_BACKSPACE, kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
-
-// The build folder holds the keyboard's images in graphics/, as a start directory does.
-static std::string BuildDir() {
-    std::string graphics = ZORVEL_GRAPHICS_DIR;
-    return graphics.substr(0, graphics.rfind('/'));
-}
 
 static int CountOf(const std::string &text, const std::string &piece) {
     int count = 0;
@@ -32,381 +25,230 @@ static int CountOf(const std::string &text, const std::string &piece) {
     return count;
 }
 
-// Types one character of the given page with the directions and face key of its cell: all down
-// for one pass, then one pass with everything up.
-static void TypeOn(KeyPlan &plan, int page, char character) {
-    static const SDLKey kFaces[] = {kX, kY, kB, kA};
-    for (int row = 0; row < 3; row++)
-        for (int column = 0; column < 3; column++)
-            for (int slot = 0; slot < 4; slot++) {
-                if (vexpad_charAt(page, row, column, slot) != character)
-                    continue;
-                if (row != 1)
-                    ScriptTap(row == 0 ? kUp : kDown, plan.pass);
-                if (column != 1)
-                    ScriptTap(column == 0 ? kLeft : kRight, plan.pass);
-                plan.Tap(kFaces[slot]);
-                return;
-            }
-    ADD_FAILURE() << "no key types " << character;
-}
-
-// Types lower-case letters, and "/" from the shifted letter page.
-static void TypeText(KeyPlan &plan, const std::string &text) {
-    for (char character : text) {
-        if (character != '/') {
-            TypeOn(plan, 0, character);
-            continue;
-        }
-        plan.Tap(kR);
-        TypeOn(plan, 1, '/');
-        plan.Tap(kR);
-    }
-}
-
-// Finishes the dialog with START.
-static void Finish(KeyPlan &plan) {
-    plan.Tap(kStart);
-}
-
-// Closes the message popup that follows the dialog; it waits for a fresh press of A.
-static void ClosePopup(KeyPlan &plan) {
-    plan.Wait(2);
-    plan.Tap(kA);
-}
-
-struct CommandCall {
-    void (*command)(Browser &) = nullptr;
-    std::string dir;         // both panes show it
-    int cursor = 0;          // row of the left pane's cursor
-    std::string before_dir;  // where the process stands when the command begins
-    bool remove_dir = false; // the directory disappears after it was listed
-};
-
-static CommandCall Call(void (*command)(Browser &), const std::string &dir, int cursor) {
-    CommandCall call;
-    call.command = command;
-    call.dir = dir;
-    call.cursor = cursor;
-    return call;
-}
-
-// What a command left behind, in the order printed by its child.
-struct CommandOutcome {
-    int status = -1;
-    std::string out;   // the log lines and the report
-    std::string popup; // the text of a message popup; empty when none was shown
-    std::string drawn; // every text drawn on a solid background
-    std::string cwd;
-    std::string active_rows; // the left pane's rows, each followed by a space
-    std::string other_rows;
-    int cursor = -1;
-};
-
-static std::string Rows(const Pane &pane) {
-    std::string rows;
-    for (int row = 0; row < pane.count; row++)
-        rows += std::string(pane.entries[row]) + " ";
-    return rows;
-}
-
-// Runs the command in a child, on a browser whose panes both show the directory, with the keys
-// that plan_keys scripts.
-static CommandOutcome RunCommand(const CommandCall &call,
-                                 const std::function<void(KeyPlan &)> &plan_keys) {
-    ChildResult run = RunChild([&] {
-        if (!OpenTestDisplay())
-            return 97;
-        CopyString(option.start_dir, sizeof option.start_dir, BuildDir().c_str());
-        memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST);
-        ScriptClear();
-        KeyPlan plan;
-        plan.Wait(2);
-        plan_keys(plan);
-        ScriptLimit(plan.pass + 20);
-
-        auto browser = std::make_unique<Browser>();
-        for (int index = 0; index < 2; index++) {
-            CopyString(browser->pane[index].path, kPathSize, call.dir.c_str());
-            RelistPane(*browser, index);
-        }
-        browser->active = 0;
-        browser->pane[0].cursor = call.cursor;
-        if (call.remove_dir && rmdir(call.dir.c_str()) != 0)
-            return 96;
-        if (chdir(call.before_dir.empty() ? "/" : call.before_dir.c_str()) != 0)
-            return 95;
-        TakeDrawnText();
-        TakeShadedText();
-        call.command(*browser);
-
-        char cwd[kPathSize] = "";
-        if (getcwd(cwd, sizeof cwd) == nullptr)
-            CopyString(cwd, sizeof cwd, "(none)");
-        printf("popup [%s]\ncwd [%s]\ncursor %d\n", TakeDrawnText().c_str(), cwd,
-               browser->pane[0].cursor);
-        printf("active [%s]\nother [%s]\ndrawn [%s]\n", Rows(browser->pane[0]).c_str(),
-               Rows(browser->pane[1]).c_str(), TakeShadedText().c_str());
-        return 0;
-    });
-    CommandOutcome outcome;
-    outcome.status = run.status;
-    outcome.out = run.out;
-    auto field = [&](const std::string &name) {
-        size_t begin = run.out.find("\n" + name + " [");
-        if (begin == std::string::npos)
-            return std::string("(missing)");
-        begin += name.size() + 3;
-        return run.out.substr(begin, run.out.find("]\n", begin) - begin);
-    };
-    outcome.popup = field("popup");
-    outcome.cwd = field("cwd");
-    outcome.active_rows = field("active");
-    outcome.other_rows = field("other");
-    outcome.drawn = field("drawn");
-    size_t at = run.out.find("\ncursor ");
-    if (at != std::string::npos)
-        outcome.cursor = atoi(run.out.c_str() + at + 8);
-    return outcome;
-}
-
 static bool IsDir(const std::string &path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-TEST(MakeDirCommand, AnEmptyLineDoesNothingButStandsInThePanesDirectory) {
-    TempDir dir;
-    WriteFile(dir / "f", "x");
-    CommandOutcome done = RunCommand(Call(MakeDirCommand, dir.path, 1), Finish);
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(done.popup, "");
-    EXPECT_EQ(CountOf(done.out, "mkdir: "), 0);
-    EXPECT_EQ(done.cursor, 1);
-    EXPECT_EQ(done.cwd, dir.path);
-    EXPECT_EQ(CountOf(done.drawn, "create dir\n"), 1);
-}
-
-TEST(MakeDirCommand, ATakenNameShowsItInQuotesAndCreatesNothing) {
-    TempDir dir;
-    WriteFile(dir / "f", "x");
-    MakeDir(dir / "d");
-    for (const char *name : {"f", "d"}) {
-        CommandOutcome done = RunCommand(Call(MakeDirCommand, dir.path, 1), [&](KeyPlan &plan) {
-            TypeText(plan, name);
-            Finish(plan);
-            ClosePopup(plan);
-        });
-        ASSERT_EQ(done.status, 0) << done.out;
-        EXPECT_EQ(done.popup, "\"" + std::string(name) + "\" already exists");
-        EXPECT_EQ(CountOf(done.drawn, "Error\n"), 1);
-        EXPECT_EQ(CountOf(done.out, "mkdir: "), 0);
-        EXPECT_EQ(done.cursor, 1);
+// Types lower-case letters, and "/" from the shifted letter page, each with the directions and
+// face key of its cell held for one pass.
+static void TypeText(KeyPlan &plan, const std::string &text) {
+    static const SDLKey kFaces[] = {kX, kY, SDLK_LALT, kA};
+    for (char character : text) {
+        int page = character == '/' ? 1 : 0, cell = 0;
+        while (cell < 35 && vexpad_charAt(page, cell / 12, cell / 4 % 3, cell % 4) != character)
+            cell++;
+        int row = cell / 12, column = cell / 4 % 3;
+        if (page == 1)
+            plan.Tap(kR);
+        if (row != 1)
+            ScriptTap(row == 0 ? SDLK_UP : SDLK_DOWN, plan.pass);
+        if (column != 1)
+            ScriptTap(column == 0 ? SDLK_LEFT : SDLK_RIGHT, plan.pass);
+        plan.Tap(kFaces[cell % 4]);
+        if (page == 1)
+            plan.Tap(kR);
     }
-    EXPECT_EQ(ReadFile(dir / "f"), "x");
 }
 
-TEST(MakeDirCommand, CreatesLogsAndRelistsOnlyTheActivePane) {
+// Erases `erase` bytes, types text, finishes with START and closes a popup, if one follows, with A.
+static std::function<void(KeyPlan &)> Typed(const std::string &text, int erase = 0) {
+    return [=](KeyPlan &plan) {
+        plan.Tap(kX, erase);
+        TypeText(plan, text);
+        plan.Tap(kStart);
+        plan.Wait(2);
+        plan.Tap(kA);
+    };
+}
+
+struct NamingCall {
+    void (*command)(Browser &);
+    std::string dir;            // both panes show it
+    int cursor;                 // row of the left pane's cursor
+    std::string stand_in = "/"; // where the process stands when the command begins
+    bool vanish = false;        // the directory disappears after it was listed
+};
+
+// What the command left behind: the log, then fields "popup", "cwd", "cursor", "active" and
+// "other" (each pane's rows followed by a space) and "drawn" (texts on a solid background).
+struct NamingRun {
+    int status;
+    std::string out;
+    std::string operator[](const std::string &name) const {
+        size_t begin = out.find("\n" + name + " [") + name.size() + 3;
+        return out.substr(begin, out.find("]\n", begin) - begin);
+    }
+};
+
+// Runs the command in a child, on a browser whose panes both show call.dir, with the keys.
+static NamingRun RunCommand(const NamingCall &call, const std::function<void(KeyPlan &)> &keys) {
+    ChildResult run = RunChild([&] {
+        if (!OpenTestDisplay())
+            return 97;
+        std::string graphics = ZORVEL_GRAPHICS_DIR;
+        CopyString(option.start_dir, sizeof option.start_dir,
+                   graphics.substr(0, graphics.rfind('/')).c_str());
+        memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST);
+        ScriptClear();
+        KeyPlan plan;
+        plan.Wait(2);
+        keys(plan);
+        ScriptLimit(plan.pass + 20);
+        auto browser = std::make_unique<Browser>();
+        std::string rows[2];
+        for (int index = 0; index < 2; index++) {
+            CopyString(browser->pane[index].path, kPathSize, call.dir.c_str());
+            RelistPane(*browser, index);
+        }
+        browser->pane[0].cursor = call.cursor;
+        if ((call.vanish && rmdir(call.dir.c_str()) != 0) || chdir(call.stand_in.c_str()) != 0)
+            return 96;
+        TakeDrawnText();
+        TakeShadedText();
+        call.command(*browser);
+        for (int index = 0; index < 2; index++)
+            for (int row = 0; row < browser->pane[index].count; row++)
+                rows[index] += std::string(browser->pane[index].entries[row]) + " ";
+        char cwd[kPathSize];
+        printf("\npopup [%s]\ncwd [%s]\ncursor [%d]\nactive [%s]\nother [%s]\ndrawn [%s]\n",
+               TakeDrawnText().c_str(), getcwd(cwd, sizeof cwd) ? cwd : "(none)",
+               browser->pane[0].cursor, rows[0].c_str(), rows[1].c_str(), TakeShadedText().c_str());
+        return 0;
+    });
+    return {run.status, run.out};
+}
+
+TEST(MakeDirCommand, CreatesOnlyANewNameThenLogsAndRelistsTheActivePane) {
     TempDir dir;
+    WriteFile(dir / "f", "x");
     MakeDir(dir / "d");
-    CommandOutcome done = RunCommand(Call(MakeDirCommand, dir.path, 1), [](KeyPlan &plan) {
-        TypeText(plan, "new");
-        Finish(plan);
-    });
-    ASSERT_EQ(done.status, 0) << done.out;
+    for (std::string name : {"", "f", "d", "new"}) {
+        NamingRun done = RunCommand({MakeDirCommand, dir.path, 1}, Typed(name));
+        ASSERT_EQ(done.status, 0) << done.out;
+        bool taken = name == "f" || name == "d", made = name == "new";
+        EXPECT_EQ(done["popup"], taken ? "\"" + name + "\" already exists" : "");
+        EXPECT_EQ(CountOf(done.out, made ? "mkdir: new in " + dir.path + "\n" : "mkdir: "), made);
+        EXPECT_EQ(done["cursor"], made ? "0" : "1");
+        EXPECT_EQ(done["active"], made ? "../ d/ new/ f " : "../ d/ f ");
+        EXPECT_EQ(done["other"], "../ d/ f ");
+        EXPECT_EQ(done["cwd"], dir.path);
+    }
     EXPECT_TRUE(IsDir(dir / "new"));
-    struct stat status;
-    ASSERT_EQ(stat((dir / "new").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0755u);
-    EXPECT_EQ(CountOf(done.out, "mkdir: new in " + dir.path + "\n"), 1);
-    EXPECT_EQ(done.popup, "");
-    EXPECT_EQ(done.cursor, 0);
-    EXPECT_EQ(done.active_rows, "../ d/ new/ ");
-    EXPECT_EQ(done.other_rows, "../ d/ ");
 }
 
-TEST(MakeDirCommand, AFailedCreationShowsAnErrorAndLogsNothing) {
-    TempDir dir;
-    // 256 bytes: one more than a name may have.
-    CommandOutcome done = RunCommand(Call(MakeDirCommand, dir.path, 0), [](KeyPlan &plan) {
-        plan.Tap(kY, 256);
-        Finish(plan);
-        ClosePopup(plan);
-    });
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(done.popup, "mkdir() failed");
-    EXPECT_EQ(CountOf(done.out, "mkdir: "), 0);
-    EXPECT_EQ(done.active_rows, "../ ");
-}
-
-TEST(MakeDirCommand, AVanishedDirectoryIsNeverReplacedByTheCurrentOne) {
-    TempDir parent;
-    TempDir elsewhere;
+TEST(MakeDirCommand, AFailureShowsAnErrorAndNeverCreatesElsewhere) {
+    TempDir parent, elsewhere;
     MakeDir(parent / "gone");
-    CommandCall call = Call(MakeDirCommand, parent / "gone", 0);
-    call.before_dir = elsewhere.path;
-    call.remove_dir = true;
-    CommandOutcome done = RunCommand(call, [](KeyPlan &plan) {
-        TypeText(plan, "x");
-        Finish(plan);
-        ClosePopup(plan);
-    });
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(done.popup, "mkdir() failed");
+    // 256 bytes, one more than a name may have; then a pane whose directory has vanished.
+    NamingRun too_long = RunCommand({MakeDirCommand, parent.path, 0}, Typed(std::string(256, 'm')));
+    NamingRun vanished =
+        RunCommand({MakeDirCommand, parent / "gone", 0, elsewhere.path, true}, Typed("x"));
+    for (const NamingRun &done : {too_long, vanished}) {
+        ASSERT_EQ(done.status, 0) << done.out;
+        EXPECT_EQ(done["popup"], "mkdir() failed");
+        EXPECT_EQ(CountOf(done.out, "mkdir: "), 0);
+    }
+    EXPECT_EQ(too_long["active"], "../ gone/ ");
     EXPECT_FALSE(Exists(elsewhere / "x"));
     EXPECT_FALSE(Exists(parent / "x"));
 }
 
-TEST(RenameCommand, ADirectoryOpensWithoutItsSlashAndUnchangedOrEmptyDoesNothing) {
+TEST(RenameCommand, UnchangedEmptyOrTwoDotNamesRenameNothing) {
     TempDir dir;
     MakeDir(dir / "sub");
-    // Unchanged, then emptied with three backspaces.
-    for (int backspaces : {0, 3}) {
-        CommandOutcome done = RunCommand(Call(RenameCommand, dir.path, 1), [&](KeyPlan &plan) {
-            plan.Tap(kX, backspaces);
-            Finish(plan);
-        });
+    WriteFile(dir / "..dots", "x");
+    // sub/ opens as "sub", kept or erased; ../ and ..dots open no dialog.
+    const int cases[][2] = {{1, 0}, {1, 3}, {0, 0}, {2, 0}};
+    for (const auto &c : cases) {
+        NamingRun done = RunCommand({RenameCommand, dir.path, c[0]}, Typed("", c[1]));
         ASSERT_EQ(done.status, 0) << done.out;
-        // The title, then the field's text and its cursor cell.
-        EXPECT_EQ(done.drawn.substr(0, 13), "rename\nsub\n \n");
-        EXPECT_EQ(done.popup, "");
+        bool dialog = c[0] == 1;
+        EXPECT_EQ(done["drawn"].substr(0, 13), dialog ? "rename\nsub\n \n" : "");
+        EXPECT_EQ(done["cwd"], dialog ? dir.path : "/");
+        EXPECT_EQ(done["popup"], "");
         EXPECT_EQ(CountOf(done.out, "rename: "), 0);
-        EXPECT_EQ(done.cursor, 1);
-        EXPECT_EQ(done.cwd, dir.path);
+        EXPECT_EQ(done["cursor"], std::to_string(c[0]));
     }
     EXPECT_TRUE(IsDir(dir / "sub"));
-}
-
-TEST(RenameCommand, NamesBeginningWithTwoDotsOpenNoDialog) {
-    TempDir dir;
-    WriteFile(dir / "..dots", "x");
-    for (int row : {0, 1}) { // ../ and ..dots
-        CommandOutcome done = RunCommand(Call(RenameCommand, dir.path, row), [](KeyPlan &plan) {
-            TypeText(plan, "z");
-            Finish(plan);
-        });
-        ASSERT_EQ(done.status, 0) << done.out;
-        EXPECT_EQ(done.drawn, "");
-        EXPECT_EQ(done.cwd, "/");
-        EXPECT_EQ(CountOf(done.out, "rename: "), 0);
-    }
     EXPECT_TRUE(Exists(dir / "..dots"));
 }
 
-TEST(RenameCommand, OntoATakenNameShowsItAndLeavesBothEntries) {
-    TempDir dir;
-    MakeDir(dir / "sub");
-    WriteFile(dir / "f", "x");
-    CommandOutcome done = RunCommand(Call(RenameCommand, dir.path, 2), [](KeyPlan &plan) {
-        plan.Tap(kX);
-        TypeText(plan, "sub");
-        Finish(plan);
-        ClosePopup(plan);
-    });
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(done.popup, "\"sub\" already exists");
-    EXPECT_EQ(CountOf(done.out, "rename: "), 0);
-    EXPECT_EQ(ReadFile(dir / "f"), "x");
-    EXPECT_TRUE(IsDir(dir / "sub"));
-    EXPECT_EQ(done.cursor, 2);
-}
-
-TEST(RenameCommand, RenamesLogsAndRelistsOnlyTheActivePane) {
-    TempDir dir;
-    WriteFile(dir / "f", "x");
-    CommandOutcome done = RunCommand(Call(RenameCommand, dir.path, 1), [](KeyPlan &plan) {
-        plan.Tap(kX);
-        TypeText(plan, "g");
-        Finish(plan);
-    });
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(ReadFile(dir / "g"), "x");
-    EXPECT_FALSE(Exists(dir / "f"));
-    EXPECT_EQ(CountOf(done.out, "rename: f to g\n"), 1);
-    EXPECT_EQ(done.popup, "");
-    EXPECT_EQ(done.cursor, 0);
-    EXPECT_EQ(done.active_rows, "../ g ");
-    EXPECT_EQ(done.other_rows, "../ f ");
-}
-
-TEST(RenameCommand, ATypedSlashMovesTheEntryIntoADirectory) {
+TEST(RenameCommand, RenamesInPlaceAndIntoADirectoryRelistingOnlyTheActivePane) {
     TempDir dir;
     MakeDir(dir / "old");
     WriteFile(dir / "f", "x");
-    CommandOutcome done = RunCommand(Call(RenameCommand, dir.path, 2), [](KeyPlan &plan) {
-        plan.Tap(kX);
-        TypeText(plan, "old/x");
-        Finish(plan);
-    });
+    NamingRun done = RunCommand({RenameCommand, dir.path, 2}, Typed("g", 1));
+    ASSERT_EQ(done.status, 0) << done.out;
+    EXPECT_EQ(ReadFile(dir / "g"), "x");
+    EXPECT_EQ(CountOf(done.out, "rename: f to g\n"), 1);
+    EXPECT_EQ(done["popup"], "");
+    EXPECT_EQ(done["cursor"], "0");
+    EXPECT_EQ(done["active"], "../ old/ g ");
+    EXPECT_EQ(done["other"], "../ old/ f ");
+
+    done = RunCommand({RenameCommand, dir.path, 2}, Typed("old/x", 1));
     ASSERT_EQ(done.status, 0) << done.out;
     EXPECT_EQ(ReadFile(dir / "old/x"), "x");
-    EXPECT_EQ(CountOf(done.out, "rename: f to old/x\n"), 1);
-    EXPECT_EQ(done.active_rows, "../ old/ ");
+    EXPECT_EQ(CountOf(done.out, "rename: g to old/x\n"), 1);
+    EXPECT_EQ(done["active"], "../ old/ ");
 }
 
-TEST(RenameCommand, AFailedRenameIsLoggedBeforeItsError) {
+TEST(RenameCommand, ATakenNameOrAFailedRenameShowsAnErrorAndLeavesBothEntries) {
     TempDir dir;
     MakeDir(dir / "sub");
-    // A directory cannot move into itself.
-    CommandOutcome done = RunCommand(Call(RenameCommand, dir.path, 1), [](KeyPlan &plan) {
-        TypeText(plan, "/x");
-        Finish(plan);
-        ClosePopup(plan);
-    });
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(done.popup, "rename() failed");
-    EXPECT_EQ(CountOf(done.out, "rename: sub to sub/x\n"), 1);
-    EXPECT_LT(done.out.find("rename: sub to sub/x\n"), done.out.find("popup ["));
+    WriteFile(dir / "f", "x");
+    // A taken name is never tried; a directory cannot move into itself, but the try is logged.
+    struct {
+        int cursor, erase;
+        const char *text, *popup, *log;
+    } cases[] = {{2, 1, "sub", "\"sub\" already exists", ""},
+                 {1, 0, "/x", "rename() failed", "rename: sub to sub/x\n"}};
+    for (const auto &c : cases) {
+        NamingRun done = RunCommand({RenameCommand, dir.path, c.cursor}, Typed(c.text, c.erase));
+        ASSERT_EQ(done.status, 0) << done.out;
+        EXPECT_EQ(done["popup"], c.popup);
+        EXPECT_EQ(CountOf(done.out, "rename: "), *c.log ? 1 : 0);
+        EXPECT_LT(done.out.find(c.log), done.out.find("\npopup ["));
+        EXPECT_EQ(done["cursor"], std::to_string(c.cursor));
+        EXPECT_EQ(done["active"], "../ sub/ f ");
+    }
+    EXPECT_EQ(ReadFile(dir / "f"), "x");
     EXPECT_TRUE(IsDir(dir / "sub"));
-    EXPECT_EQ(done.cursor, 1);
 }
 
-// The start directory holds the keyboard's images (as the program's folder does) and the
-// directory "data", which the left pane enters first.
-struct StartFolder {
-    TempDir root;
-    KeyPlan plan;
-    StartFolder() {
-        if (symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()) != 0)
-            ADD_FAILURE() << "no graphics link";
-        MakeDir(root / "data");
-        ScriptClear();
-        ScriptLimit(20000);
-        plan.Tap(kDown); // ../ data/ graphics
-        plan.Tap(kA);
-    }
-    std::string Data(const std::string &name = "") const { return root / ("data" + name); }
-    // Opens a dialog with SELECT and the face key; its first read acts on no key.
-    void Open(SDLKey face) {
-        plan.With(kSelect, face);
-        plan.Wait(1);
-    }
-    ChildResult Run() {
-        plan.Wait(4);
-        plan.Quit();
-        return RunBrowser(root.path);
-    }
-};
-
 TEST(NamingInTheBrowser, CreateThenRenameWithTheCursorBackOnTheFirstRow) {
-    StartFolder start;
-    MakeDir(start.Data("/zz"));
-    start.plan.Tap(kDown); // zz/
-    start.Open(kY);
-    TypeText(start.plan, "new");
-    Finish(start.plan);
+    // The start directory holds the keyboard's images, as the program's folder does.
+    TempDir root;
+    ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
+    MakeDir(root / "data");
+    MakeDir(root / "data/zz");
+    ScriptClear();
+    ScriptLimit(20000);
+    KeyPlan plan;
+    plan.Tap(kDown); // ../ data/ graphics
+    plan.Tap(kA);
+    plan.Tap(kDown); // zz/
+    // Each dialog's first read acts on no key.
+    plan.With(kSelect, kY);
+    plan.Wait(1);
+    TypeText(plan, "new");
+    plan.Tap(kStart);
     // Relisted: ../ new/ zz/ with the cursor on ../, so new/ is one row down.
-    start.plan.Tap(kDown);
-    start.Open(kX);
-    start.plan.Tap(kX, 3);
-    TypeText(start.plan, "box");
-    Finish(start.plan);
-    start.plan.Tap(kDown);
-    start.plan.Tap(kA);
-    ChildResult run = start.Run();
+    plan.Tap(kDown);
+    plan.With(kSelect, kX);
+    plan.Wait(1);
+    plan.Tap(kX, 3);
+    TypeText(plan, "box");
+    plan.Tap(kStart);
+    plan.Tap(kDown);
+    plan.Tap(kA);
+    plan.Wait(4);
+    plan.Quit();
+    ChildResult run = RunBrowser(root.path);
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(CountOf(run.out, "mkdir: new in " + start.Data() + "\n"), 1);
+    EXPECT_EQ(CountOf(run.out, "mkdir: new in " + root / "data\n"), 1);
     EXPECT_EQ(CountOf(run.out, "rename: new to box\n"), 1);
-    EXPECT_TRUE(IsDir(start.Data("/box")));
-    EXPECT_EQ(CountOf(run.out, "chdir: " + start.Data("/box") + "\n"), 1);
+    EXPECT_TRUE(IsDir(root / "data/box"));
+    EXPECT_EQ(CountOf(run.out, "chdir: " + root / "data/box\n"), 1);
 }
