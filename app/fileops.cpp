@@ -24,6 +24,9 @@ static const PopupSize kPathMessage = {150, 100};
 
 static const char kParentEntry[] = "../";
 static const mode_t kNewDirMode = 0775;
+// Readings of a directory that keeps growing between its count and its reading, before the copy
+// takes what the last one saw.
+static const int kDirReadAttempts = 8;
 
 // The copy dialog. The name's area and the track lie one and two line heights below these tops.
 static const int kCopyDialogWidth = 200;
@@ -78,13 +81,25 @@ struct CopyLevel {
     struct stat status;
 };
 
+// Reads the directory into a table one name larger than its count. A directory that grew between
+// its count and its reading fills that spare slot and is read again: cut to the count, the table
+// would leave out names that were there all along, and the copy would succeed without them.
+static std::unique_ptr<EntryName[]> ReadWholeDir(const char *path, int &filled) {
+    for (int attempt = 1;; attempt++) {
+        int count = CountDir(path);
+        auto entries = std::make_unique<EntryName[]>(count + 1);
+        filled = SeekDir(path, entries.get(), count + 1);
+        if (filled <= count || attempt == kDirReadAttempts)
+            return entries;
+    }
+}
+
 // Creates dest and copies every entry of source into it, stopping at the first failure.
 static int CopyDirectory(const char *dest, const char *source) {
     if (mkdir(dest, kNewDirMode) != 0)
         return ReportError(kPathMessage, "can't create dir %s", dest);
-    int count = CountDir(source);
-    auto entries = std::make_unique<EntryName[]>(count);
-    int filled = SeekDir(source, entries.get(), count);
+    int filled = 0;
+    auto entries = ReadWholeDir(source, filled);
     for (int i = 0; i < filled; i++) {
         if (IsParentEntry(entries[i]))
             continue;

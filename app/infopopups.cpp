@@ -31,14 +31,13 @@ static bool IsSeparator(char c) {
 int SplitBySpace(const char *text, ReportWord *words, int most) {
     int count = 0;
     const char *at = text;
-    while (*at != '\0') {
+    while (count < most && *at != '\0') {
         size_t length = 0;
         for (; *at != '\0' && !IsSeparator(*at); at++)
             if (length < kWordSize - 1)
                 words[count][length++] = *at;
         words[count][length] = '\0';
-        if (++count >= most)
-            break;
+        count++;
         while (IsSeparator(*at))
             at++;
     }

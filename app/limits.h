@@ -61,3 +61,7 @@ constexpr size_t kMessageSize = 2048;
 
 // The keyboard's image directory: the start directory followed by "/graphics/".
 constexpr size_t kImageDirSize = kStartDirSize + 16;
+
+// The most bytes a UTF-8 lead byte announces after itself. The font library reads that far past
+// a text that ends inside a character, so a buffer it reads keeps that many bytes to spare.
+constexpr size_t kLeadByteReach = 3;

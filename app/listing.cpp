@@ -43,8 +43,9 @@ int SeekDir(const char *path, EntryName *entries, int capacity) {
     while (const dirent *entry = readdir(dir.get())) {
         if (IsDot(entry->d_name))
             continue;
-        if (entry->d_type == DT_DIR) {
-            // A 255-byte name is cut to 254 bytes so that its "/" and terminator still fit.
+        // A directory whose name leaves no room in a slot for its "/" is listed by its full name
+        // among the other entries: cut short, the name could be another entry's.
+        if (entry->d_type == DT_DIR && strlen(entry->d_name) < kNameSize - 1) {
             char *slot = dirs[dir_count];
             CopyString(slot, kNameSize - 1, entry->d_name);
             size_t length = strlen(slot);

@@ -1,4 +1,5 @@
 // Reading one directory into an entry table: directories first with "/" appended, then the rest.
+// A directory whose 255-byte name leaves no room for the "/" is listed in full among the rest.
 #pragma once
 
 #include "app/limits.h"

@@ -45,6 +45,9 @@ int TextWidth(const char *text) {
 }
 
 bool DrawDialogBox(int x, int y, int width, int height, const char *title) {
+    // SDL makes a surface of a negative size with a pitch that its fill then writes far past.
+    if (width <= 0 || height <= 0)
+        return false;
     SurfacePtr box(SDL_CreateRGBSurface(0, width, height, kScreenDepth, 0, 0, 0, 0));
     if (!box)
         return false;

@@ -86,7 +86,8 @@ static bool ApplyKeyCode(LineEdit &edit, int code) {
 }
 
 // Paints the field black and draws the text's last visible bytes, followed by the cursor cell,
-// which shows the pending character if there is one; shown holds visible + 1 bytes.
+// which shows the pending character if there is one; shown holds visible + 1 bytes and the font
+// library's reach past them.
 static void DrawField(const LineEdit &edit, int field_width, int visible, char *shown) {
     int top = option.font_height + kFieldBelowLine;
     SDL_Rect field = {kFieldLeft, static_cast<Sint16>(top), static_cast<Uint16>(field_width),
@@ -115,7 +116,8 @@ static void OpenKeyboard() {
 
 // Reads, edits and redraws once per pass; the finishing pass is drawn too.
 static void RunLineInputLoop(LineEdit &edit, int width, int visible) {
-    auto shown = std::make_unique<char[]>(visible + 1);
+    // The font library reads past a text that ends inside a character: those bytes stay inside.
+    auto shown = std::make_unique<char[]>(visible + 1 + kLeadByteReach);
     int field_width = width > kFieldInset ? width - kFieldInset : 0;
     bool finished = false;
     while (!finished) {

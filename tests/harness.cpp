@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <map>
@@ -15,9 +16,13 @@
 #include "app/browser.h"
 #include "app/globals.h"
 #include "input/input.h"
+#include "tests/font_reads.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
+#include <sys/resource.h>
+// Descriptors the leak check of a child needs for its report.
+static const rlim_t kLeakCheckFiles = 64;
 #endif
 
 const char *const kTestFont = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
@@ -35,6 +40,10 @@ static int flip_count = 0;
 static int pass_limit = 0;
 // While set, samples neither apply the script nor count as passes.
 static bool script_paused = false;
+static KeySource key_source;
+static std::multimap<int, std::function<void()>> flip_actions;
+static std::multimap<int, std::function<void()>> open_dir_actions;
+static int open_dir_count = 0;
 
 extern "C" {
 Uint8 *__real_SDL_GetKeyState(int *numkeys);
@@ -49,18 +58,22 @@ SDL_Surface *__real_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_
                                           SDL_Color bg);
 SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
                                           SDL_Color bg);
+DIR *__real_opendir(const char *path);
+DIR *__wrap_opendir(const char *path);
 }
 
 static std::string drawn_text;
 static std::string shaded_text;
 
 SDL_Surface *__wrap_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg) {
+    ReadAsTheFontLibraryDoes(text);
     drawn_text += text;
     return __real_TTF_RenderUTF8_Blended(font, text, fg);
 }
 
 SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
                                           SDL_Color bg) {
+    ReadAsTheFontLibraryDoes(text);
     shaded_text += text;
     shaded_text += "\n";
     return __real_TTF_RenderUTF8_Shaded(font, text, fg, bg);
@@ -92,6 +105,8 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
             quit.type = SDL_QUIT;
             SDL_PushEvent(&quit);
         }
+    if (key_source)
+        key_source(pass_count, keys);
     pass_count++;
     if (pass_limit > 0 && pass_count > pass_limit) {
         printf("harness: pass limit %d reached\n", pass_limit);
@@ -107,6 +122,9 @@ void __wrap_SDL_Delay(Uint32) {}
 int __wrap_SDL_Flip(SDL_Surface *screen) {
     int result = __real_SDL_Flip(screen);
     flip_count++;
+    auto actions = flip_actions.equal_range(flip_count);
+    for (auto it = actions.first; it != actions.second; ++it)
+        it->second();
     auto range = captures.equal_range(pass_count - 1);
     for (auto it = range.first; it != range.second; ++it)
         SDL_SaveBMP(screen, it->second.c_str());
@@ -120,6 +138,30 @@ void ScriptClear() {
     pass_count = 0;
     flip_count = 0;
     pass_limit = 0;
+    key_source = nullptr;
+    flip_actions.clear();
+    open_dir_actions.clear();
+    open_dir_count = 0;
+}
+
+DIR *__wrap_opendir(const char *path) {
+    open_dir_count++;
+    auto actions = open_dir_actions.equal_range(open_dir_count);
+    for (auto it = actions.first; it != actions.second; ++it)
+        it->second();
+    return __real_opendir(path);
+}
+
+void ScriptSource(KeySource source) {
+    key_source = std::move(source);
+}
+
+void ScriptOnFlip(int flip, std::function<void()> action) {
+    flip_actions.emplace(flip, std::move(action));
+}
+
+void ScriptOnOpenDir(int call, std::function<void()> action) {
+    open_dir_actions.emplace(call, std::move(action));
 }
 
 void ScriptKey(int pass, SDLKey key, bool down) {
@@ -168,31 +210,110 @@ void KeyPlan::With(SDLKey modifier, SDLKey key) {
     pass += 4;
 }
 
+// _exit skips the leak check that exit runs: a child's leaks count too. The check needs a few
+// descriptors, which a test may have taken away with its limit.
+static void CheckChildLeaks() {
+#if defined(__SANITIZE_ADDRESS__)
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kLeakCheckFiles) {
+        files.rlim_cur = kLeakCheckFiles;
+        if (files.rlim_max < kLeakCheckFiles)
+            files.rlim_max = kLeakCheckFiles;
+        if (setrlimit(RLIMIT_NOFILE, &files) != 0)
+            return;
+    }
+    __lsan_do_leak_check();
+#endif
+}
+
+// The status with which the sanitizer scripts have every report end its process.
+static const int kSanitizerStatus = 23;
+
+// Keeps a child's sanitizer report in the scripts' log folder, so that it fails the run even when
+// the test does not look at the child's status. Not every report can be sent to a file of its own
+// (the undefined-behaviour sanitizer beside the address sanitizer writes to standard error only).
+static void KeepSanitizerReport(pid_t child, const std::string &errors) {
+    const char *folder = getenv("ZORVEL_SANITIZER_LOGS");
+    if (folder == nullptr)
+        return;
+    std::string path = std::string(folder) + "/child." + std::to_string(child);
+    FILE *report = fopen(path.c_str(), "w");
+    if (report == nullptr)
+        return;
+    fprintf(report, "a forked child ended with status %d; its standard error:\n%s",
+            kSanitizerStatus, errors.c_str());
+    fclose(report);
+}
+
 ChildResult RunChild(const std::function<int()> &body) {
     char out_path[] = "/tmp/zorvel-out-XXXXXX";
+    char err_path[] = "/tmp/zorvel-err-XXXXXX";
     int out_fd = mkstemp(out_path);
-    if (out_fd < 0)
+    int err_fd = mkstemp(err_path);
+    if (out_fd < 0 || err_fd < 0)
         abort();
     fflush(stdout);
+    fflush(stderr);
     pid_t child = fork();
     if (child == 0) {
         dup2(out_fd, STDOUT_FILENO);
+        dup2(err_fd, STDERR_FILENO);
         int status = body();
         fflush(stdout);
-#if defined(__SANITIZE_ADDRESS__)
-        // _exit skips the leak check that exit runs: a child's leaks count too.
-        __lsan_do_leak_check();
-#endif
+        CheckChildLeaks();
         _exit(status);
     }
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
     close(out_fd);
+    close(err_fd);
     ChildResult result;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     result.out = ReadFile(out_path);
     unlink(out_path);
+    // What the child wrote to standard error shows as if written here.
+    std::string errors = ReadFile(err_path);
+    unlink(err_path);
+    fputs(errors.c_str(), stderr);
+    if (result.status == kSanitizerStatus)
+        KeepSanitizerReport(child, errors);
     return result;
+}
+
+OperationRun RunFileOperation(const std::function<int()> &operation) {
+    ChildResult child = RunChild([&] {
+        if (gScreenSurface == nullptr && !OpenTestDisplay())
+            return 97;
+        ScriptClear();
+        for (int tap = 0; tap < 40; tap++)
+            ScriptTap(SDLK_LCTRL, 10 * tap + 5);
+        ScriptLimit(400);
+        TakeDrawnText();
+        TakeShadedText();
+        int result = operation();
+        std::string shaded = TakeShadedText();
+        int popups = 0;
+        for (size_t at = shaded.find("Error\n"); at != std::string::npos;
+             at = shaded.find("Error\n", at + 1))
+            popups++;
+        printf("\x1e%d\x1e%d\x1e%s", result, popups, TakeDrawnText().c_str());
+        return 0;
+    });
+    OperationRun run;
+    run.status = child.status;
+    run.out = child.out;
+    size_t start = child.out.find('\x1e');
+    if (start == std::string::npos)
+        return run;
+    size_t second = child.out.find('\x1e', start + 1);
+    size_t third = child.out.find('\x1e', second + 1);
+    if (second == std::string::npos || third == std::string::npos)
+        return run;
+    run.result = atoi(child.out.c_str() + start + 1);
+    run.popups = atoi(child.out.c_str() + second + 1);
+    run.drawn = child.out.substr(third + 1);
+    run.out = child.out.substr(0, start);
+    return run;
 }
 
 // Closes, without End's sync and log line, a display that an earlier test of this process (or
@@ -247,9 +368,11 @@ ChildResult RunBrowser(const std::string &dir, int font_size) {
     });
 }
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/zorvel-test-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
+TempDir::TempDir() : TempDir("/tmp") {}
+
+TempDir::TempDir(const std::string &parent) {
+    std::string pattern = parent + "/zorvel-test-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr)
         abort();
     path = pattern;
 }

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-// Forgets every scripted key, capture and quit, and restarts the pass count at 0.
+// Forgets every scripted key, capture, quit, key source and action, and restarts the counts at 0.
 void ScriptClear();
 // Sets key down or up at the start of the given pass (a pass is one sample of the key table).
 void ScriptKey(int pass, SDLKey key, bool down);
@@ -20,6 +20,13 @@ void ScriptQuit(int pass);
 void ScriptCapture(int pass, const std::string &bmp_path);
 // Ends the process with status 99 once more than `passes` passes have been sampled.
 void ScriptLimit(int passes);
+// Sets keys in the key table on every pass, after the scripted changes of that pass.
+using KeySource = std::function<void(int pass, Uint8 *keys)>;
+void ScriptSource(KeySource source);
+// Runs action right after the flip-th flip of the screen since ScriptClear (counted from 1).
+void ScriptOnFlip(int flip, std::function<void()> action);
+// Runs action just before the call-th opening of a directory since ScriptClear (counted from 1).
+void ScriptOnOpenDir(int call, std::function<void()> action);
 // Number of passes sampled since ScriptClear.
 int ScriptPass();
 // Number of flips of the screen since ScriptClear.
@@ -58,6 +65,19 @@ struct ChildResult {
 // Runs body in a forked child whose standard output is collected; its result is the exit status.
 ChildResult RunChild(const std::function<int()> &body);
 
+// What a file operation run in a child did: its status and result, the "Error" popups it showed
+// (each closed by a scripted A) and every text drawn anti-aliased (names and messages).
+struct OperationRun {
+    int status = -1; // the child's exit status, or 128 + signal
+    int result = -1;
+    int popups = -1;
+    std::string drawn;
+    std::string out; // everything the child wrote to standard output
+};
+// Runs operation in a child, with the display this process has open or else one opened there;
+// the operation may set key sources and actions of its own after the harness's.
+OperationRun RunFileOperation(const std::function<int()> &operation);
+
 // The font the tests open; Debian's VL Gothic.
 extern const char *const kTestFont;
 // Opens the dummy display and both fonts in this process as Init does; returns false on failure.
@@ -71,7 +91,9 @@ ChildResult RunBrowser(const std::string &dir, int font_size = 10);
 // A temporary directory removed with everything in it when the owner goes out of scope.
 struct TempDir {
     std::string path;
+    // Made in /tmp, or in parent when given.
     TempDir();
+    explicit TempDir(const std::string &parent);
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;

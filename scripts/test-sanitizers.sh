@@ -1,0 +1,37 @@
+#!/bin/sh
+# Builds the program and the whole test suite with AddressSanitizer, UndefinedBehaviorSanitizer
+# and LeakSanitizer in build-asan/ and runs it headless. Any report fails the run, also one from a
+# child that a test forked or from the program that a test started; they are kept in
+# build-asan/sanitizer-logs/. Run after scripts/setup.sh; as root it installs what is missing.
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$here/build-asan
+. "$here/scripts/sanitizer-options.sh"
+
+# The sanitizers' run-time libraries come with Debian's g++ 12.
+packages="g++ cmake make pkg-config libasan8 libubsan1 libsdl1.2-dev libsdl-ttf2.0-dev
+  libsdl-image1.2-dev libpng-dev fonts-vlgothic googletest libgtest-dev"
+missing=""
+for package in $packages; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "installing packages needs root: run this command as root (or with sudo)" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+# The keyboard's images are drawn at build time by a sanitized tool: its reports count too.
+sanitizer_options "$build/sanitizer-logs"
+cmake -S "$here" -B "$build" -DZORVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+status=0
+SDL_VIDEODRIVER=dummy ctest --output-on-failure -j"$(nproc)" || status=1
+sanitizer_reports "$build/sanitizer-logs" || status=1
+exit $status
