@@ -42,20 +42,7 @@ frame_budget=3000000
 
 packages="g++ cmake make pkg-config libsdl1.2-dev libsdl-ttf2.0-dev libsdl-image1.2-dev
   libpng-dev fonts-vlgothic valgrind coreutils"
-missing=""
-for package in $packages; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-        missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-    echo "installing:$missing"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "installing packages needs root: run this command as root (or with sudo)" >&2
-        exit 1
-    fi
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+"$repo/scripts/install-packages.sh" $packages
 
 mkdir -p "$build"
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF &&

@@ -14,20 +14,7 @@ targets="fold_string split_by_space base_name line_input listing"
 
 packages="clang-14 libclang-rt-14-dev cmake make pkg-config libsdl1.2-dev libsdl-ttf2.0-dev
   libsdl-image1.2-dev libpng-dev fonts-vlgothic"
-missing=""
-for package in $packages; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  echo "installing:$missing"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "installing packages needs root: run this command as root (or with sudo)" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+"$here/scripts/install-packages.sh" $packages
 
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DZORVEL_FUZZ=ON \
   -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -11,20 +11,7 @@ build=$here/build-asan
 # The sanitizers' run-time libraries come with Debian's g++ 12.
 packages="g++ cmake make pkg-config libasan8 libubsan1 libsdl1.2-dev libsdl-ttf2.0-dev
   libsdl-image1.2-dev libpng-dev fonts-vlgothic googletest libgtest-dev"
-missing=""
-for package in $packages; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  echo "installing:$missing"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "installing packages needs root: run this command as root (or with sudo)" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+"$here/scripts/install-packages.sh" $packages
 
 # The keyboard's images are drawn at build time by a sanitized tool: its reports count too.
 sanitizer_options "$build/sanitizer-logs"

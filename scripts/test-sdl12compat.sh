@@ -7,16 +7,7 @@ build=${1:-$here/build-test}
 
 # Debian's libsdl1.2-compat puts its libSDL-1.2.so.0 in a folder of its own beside SDL 1.2 (only
 # libsdl1.2-compat-shim would replace SDL 1.2, and with it the headers the build needs).
-if ! dpkg-query -W -f='${Status}' libsdl1.2-compat 2>/dev/null | grep -q "ok installed"; then
-  echo "installing: libsdl1.2-compat"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "installing packages needs root: run this command as root (or with sudo)" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    libsdl1.2-compat >/dev/null
-fi
+"$here/scripts/install-packages.sh" libsdl1.2-compat
 library=$(dpkg -L libsdl1.2-compat | grep '/libSDL-1\.2\.so\.0$' | head -n 1)
 compat=$(dirname "$library")
 
