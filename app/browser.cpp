@@ -53,6 +53,10 @@ int Init() {
 void End() {
     sync();
     puts("sync disc");
+    CloseDisplay();
+}
+
+void CloseDisplay() {
     if (font != nullptr)
         TTF_CloseFont(font);
     if (font_small != nullptr)

@@ -28,6 +28,8 @@ struct Browser {
 int Init();
 // Flushes the file systems, logs "sync disc" and closes what Init opened.
 void End();
+// Closes the fonts and the display that Init opened, and SDL with them.
+void CloseDisplay();
 // Runs the browser until the user quits; returns 1.
 int MainLoop();
 // Fills the whole screen with the colour, without flipping.

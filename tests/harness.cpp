@@ -319,15 +319,8 @@ OperationRun RunFileOperation(const std::function<int()> &operation) {
 // Closes, without End's sync and log line, a display that an earlier test of this process (or
 // the parent of this child) left open: Init would otherwise lose its fonts.
 static void CloseOpenDisplay() {
-    if (font != nullptr)
-        TTF_CloseFont(font);
-    if (font_small != nullptr)
-        TTF_CloseFont(font_small);
-    font = nullptr;
-    font_small = nullptr;
-    if (gScreenSurface != nullptr)
-        SDL_Quit();
-    gScreenSurface = nullptr;
+    if (gScreenSurface != nullptr || font != nullptr || font_small != nullptr)
+        CloseDisplay();
 }
 
 bool OpenTestDisplay(int font_size) {
@@ -339,6 +332,16 @@ bool OpenTestDisplay(int font_size) {
         return false;
     // Some SDL builds keep the key table from an earlier display: start with every key up.
     memset(__real_SDL_GetKeyState(nullptr), 0, SDLK_LAST);
+    return true;
+}
+
+bool OpenKeyboardTestDisplay() {
+    if (!OpenTestDisplay())
+        return false;
+    std::string graphics = ZORVEL_GRAPHICS_DIR;
+    CopyString(option.start_dir, sizeof option.start_dir,
+               graphics.substr(0, graphics.rfind('/')).c_str());
+    memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST);
     return true;
 }
 

@@ -82,6 +82,9 @@ OperationRun RunFileOperation(const std::function<int()> &operation);
 extern const char *const kTestFont;
 // Opens the dummy display and both fonts in this process as Init does; returns false on failure.
 bool OpenTestDisplay(int font_size = 10);
+// Opens the test display as OpenTestDisplay does, with the start directory where the build drew
+// the keyboard's images and every key up, ready for the line-input dialog.
+bool OpenKeyboardTestDisplay();
 // Closes what OpenTestDisplay opened.
 void CloseTestDisplay();
 

@@ -40,12 +40,8 @@ TEST(SplitBySpace, ATableOfNoRowsReceivesNoWord) {
 static ChildResult RunLineInput(int width, int height, const std::string &initial,
                                 const std::vector<SDLKey> &keys) {
     return RunChild([&] {
-        if (!OpenTestDisplay())
+        if (!OpenKeyboardTestDisplay())
             return 97;
-        std::string graphics = ZORVEL_GRAPHICS_DIR;
-        CopyString(option.start_dir, sizeof option.start_dir,
-                   graphics.substr(0, graphics.rfind('/')).c_str());
-        memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST);
         ScriptClear();
         KeyPlan plan;
         plan.Wait(2);

@@ -84,12 +84,8 @@ struct NamingRun {
 // Runs the command in a child, on a browser whose panes both show call.dir, with the keys.
 static NamingRun RunCommand(const NamingCall &call, const std::function<void(KeyPlan &)> &keys) {
     ChildResult run = RunChild([&] {
-        if (!OpenTestDisplay())
+        if (!OpenKeyboardTestDisplay())
             return 97;
-        std::string graphics = ZORVEL_GRAPHICS_DIR;
-        CopyString(option.start_dir, sizeof option.start_dir,
-                   graphics.substr(0, graphics.rfind('/')).c_str());
-        memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST);
         ScriptClear();
         KeyPlan plan;
         plan.Wait(2);
