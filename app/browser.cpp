@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "app/commands.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "input/input.h"
 
 static const char kHelpText[] =

@@ -3,7 +3,7 @@
 
 #include <SDL.h>
 
-#include "app/limits.h"
+#include "common/limits.h"
 #include "app/listing.h"
 
 struct Pane {

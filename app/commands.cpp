@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "app/fileops.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/infopopups.h"
 #include "dialogs/dialogbox.h"
 

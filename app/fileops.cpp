@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/globals.h"
-#include "app/limits.h"
+#include "common/globals.h"
+#include "common/limits.h"
 #include "app/listing.h"
 #include "dialogs/dialogbox.h"
 

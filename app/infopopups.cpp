@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "input/input.h"
 

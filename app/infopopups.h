@@ -1,7 +1,7 @@
 // The file and disk information popups.
 #pragma once
 
-#include "app/limits.h"
+#include "common/limits.h"
 
 // One word of a command's report, cut to 49 bytes.
 using ReportWord = char[kWordSize];

@@ -5,7 +5,7 @@
 #include <dirent.h>
 #include <memory>
 
-#include "app/globals.h"
+#include "common/globals.h"
 
 struct DirCloser {
     void operator()(DIR *dir) const { closedir(dir); }

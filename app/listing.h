@@ -2,7 +2,7 @@
 // A directory whose 255-byte name leaves no room for the "/" is listed in full among the rest.
 #pragma once
 
-#include "app/limits.h"
+#include "common/limits.h"
 
 // One slot of an entry table: a NUL-terminated name.
 using EntryName = char[kNameSize];

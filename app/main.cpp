@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "app/browser.h"
-#include "app/globals.h"
+#include "common/globals.h"
 
 static void Usage() {
     fputs("Usage: zorvel [option]\n", stderr);

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 

@@ -31,7 +31,7 @@
 
 #include "app/browser.h"
 #include "app/fileops.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/listing.h"
 #include "dialogs/dialogbox.h"
 

@@ -3,8 +3,8 @@
 
 #include <SDL.h>
 
-#include "app/globals.h"
-#include "app/limits.h"
+#include "common/globals.h"
+#include "common/limits.h"
 
 // One row of a line table: a NUL-terminated UTF-8 line.
 using FoldRow = char[kFoldRowSize];

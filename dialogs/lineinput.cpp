@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "input/input.h"
 #include "keyboard/dingux_vexpad.h"

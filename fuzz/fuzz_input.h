@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "app/browser.h"
-#include "app/globals.h"
+#include "common/globals.h"
 
 // Takes numbers from the front of a fuzz input; past its end every number is 0.
 struct FuzzInput {

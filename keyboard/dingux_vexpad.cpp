@@ -3,7 +3,7 @@
 #include <SDL_image.h>
 #include <cstdio>
 
-#include "app/globals.h"
+#include "common/globals.h"
 
 constexpr int kTableSize = kKeyboardPages * kKeyboardCells * kKeyboardCells * kCellSlots;
 

@@ -5,7 +5,7 @@
 #include <SDL.h>
 #include <cstdint>
 
-#include "app/limits.h"
+#include "common/limits.h"
 
 // The keyboard is a square of this many pixels on a side.
 constexpr int kKeyboardSize = 150;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "input/input.h"
 #include "tests/font_reads.h"
 

@@ -39,7 +39,7 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "input/input.h"
 #include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"

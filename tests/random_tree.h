@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/limits.h"
+#include "common/limits.h"
 #include "tests/harness.h"
 
 // Names that a shell, a terminal or a careless join would take for something else.

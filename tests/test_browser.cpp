@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "tests/harness.h"
 
 // The log lines that begin with prefix, in order.

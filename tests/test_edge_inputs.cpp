@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/infopopups.h"
 #include "app/listing.h"
 #include "dialogs/dialogbox.h"

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "app/fileops.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/infopopups.h"
 #include "input/input.h"
 #include "tests/harness.h"

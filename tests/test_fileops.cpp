@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "app/fileops.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "tests/harness.h"
 
 // What an operation run in a child did and drew.

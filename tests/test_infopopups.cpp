@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/browser.h"
 #include "app/infopopups.h"
 #include "input/input.h"

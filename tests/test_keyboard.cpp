@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 

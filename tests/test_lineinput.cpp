@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "dialogs/lineinput.h"
 #include "tests/harness.h"
 

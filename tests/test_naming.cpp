@@ -11,7 +11,7 @@
 
 #include "app/browser.h"
 #include "app/commands.h"
-#include "app/globals.h"
+#include "common/globals.h"
 #include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 

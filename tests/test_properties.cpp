@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/fileops.h"
-#include "app/limits.h"
+#include "common/limits.h"
 #include "app/listing.h"
 #include "tests/harness.h"
 #include "tests/random_tree.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "keyboard/dingux_vexpad.h"
 
 struct FontCloser {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/limits.h"
+#include "common/limits.h"
 
 struct Options {
     int32_t font_size;
