@@ -177,13 +177,86 @@ static void DrawHelpBar() {
     BlitTextSurface(kPaneMargin, kHelpBarY, nullptr);
 }
 
-// A popup samples the buttons itself; what it leaves must not drive the rest of the frame.
-static void RunCommand(Browser &browser, void (*command)(Browser &)) {
-    unsigned long passes_before = input_pass_count;
-    command(browser);
-    if (input_pass_count != passes_before)
-        for (int &event : button_to_process)
-            event = 0;
+static void ActivateRight(Browser &browser) {
+    if (browser.active == 0) {
+        browser.active = 1;
+        browser.redraw = true;
+    }
+}
+
+static void ActivateLeft(Browser &browser) {
+    if (browser.active == 1) {
+        browser.active = 0;
+        browser.redraw = true;
+    }
+}
+
+// L and R redraw the panes in the frame in which their popups close.
+static void AskRedraw(Browser &browser) {
+    browser.redraw = true;
+}
+
+// Only a directory entry, "../" included, holds a "/"; A on a file does nothing.
+static void EnterCursorDir(Browser &browser) {
+    if (strchr(CursorEntry(browser), '/') != nullptr)
+        ChangeDir(browser, CursorEntry(browser));
+}
+
+static void GoUp(Browser &browser) {
+    ChangeDir(browser, "..");
+}
+
+// Whether a step wants SELECT held, wants it up, or runs either way.
+enum class WithSelect { kAny, kHeld, kUp };
+
+// A step of the frame runs when its button has an event and SELECT is as the step wants it.
+struct FrameStep {
+    Button button;
+    WithSelect select;
+    void (*action)(Browser &browser);
+};
+
+// The frame's steps between sampling the buttons and drawing, tested in this order; every step
+// whose test holds runs, and sees what the steps before it left.
+static const FrameStep kFrameSteps[] = {
+    {BTN_DOWN, WithSelect::kAny, CursorDown},
+    {BTN_UP, WithSelect::kAny, CursorUp},
+    {BTN_RIGHT, WithSelect::kAny, ActivateRight},
+    {BTN_LEFT, WithSelect::kAny, ActivateLeft},
+    {BTN_L, WithSelect::kAny, AskRedraw},
+    {BTN_R, WithSelect::kAny, AskRedraw},
+    {BTN_A, WithSelect::kUp, EnterCursorDir},
+    {BTN_A, WithSelect::kHeld, ExecuteCommand},
+    {BTN_B, WithSelect::kUp, GoUp},
+    {BTN_B, WithSelect::kHeld, DeleteCommand},
+    {BTN_Y, WithSelect::kUp, CopyCommand},
+    {BTN_Y, WithSelect::kHeld, MakeDirCommand},
+    {BTN_X, WithSelect::kUp, MoveCommand},
+    {BTN_X, WithSelect::kHeld, RenameCommand},
+    {BTN_L, WithSelect::kAny, FileInfoCommand},
+    {BTN_R, WithSelect::kAny, DiskInfoCommand},
+};
+
+// Tests the events as they stand at the moment of the test.
+static bool StepApplies(const FrameStep &step) {
+    if (!button_to_process[step.button])
+        return false;
+    bool select = button_to_process[BTN_SELECT] != 0;
+    return step.select == WithSelect::kAny || select == (step.select == WithSelect::kHeld);
+}
+
+// Runs the steps in order. A popup samples the buttons itself, so after a step that opened one
+// the later steps see no events: what the popup left must not drive them.
+static void RunFrameSteps(Browser &browser) {
+    for (const FrameStep &step : kFrameSteps) {
+        if (!StepApplies(step))
+            continue;
+        unsigned long passes_before = input_pass_count;
+        step.action(browser);
+        if (input_pass_count != passes_before)
+            for (int &event : button_to_process)
+                event = 0;
+    }
 }
 
 // One frame of the browser; false when the user quits.
@@ -193,45 +266,9 @@ static bool RunFrame(Browser &browser) {
     if (SDL_PollEvent(&event) && event.type == SDL_QUIT)
         return false;
     GetInput();
-    const int *pressed = button_to_process;
-    if (pressed[BTN_START] && pressed[BTN_SELECT])
+    if (button_to_process[BTN_START] && button_to_process[BTN_SELECT])
         return false;
-    if (pressed[BTN_DOWN])
-        CursorDown(browser);
-    if (pressed[BTN_UP])
-        CursorUp(browser);
-    if (pressed[BTN_RIGHT] && browser.active == 0) {
-        browser.active = 1;
-        browser.redraw = true;
-    }
-    if (pressed[BTN_LEFT] && browser.active == 1) {
-        browser.active = 0;
-        browser.redraw = true;
-    }
-    if (pressed[BTN_L])
-        browser.redraw = true;
-    if (pressed[BTN_R])
-        browser.redraw = true;
-    if (pressed[BTN_A] && !pressed[BTN_SELECT] && strchr(CursorEntry(browser), '/') != nullptr)
-        ChangeDir(browser, CursorEntry(browser));
-    if (pressed[BTN_A] && pressed[BTN_SELECT])
-        RunCommand(browser, ExecuteCommand);
-    if (pressed[BTN_B] && !pressed[BTN_SELECT])
-        ChangeDir(browser, "..");
-    if (pressed[BTN_B] && pressed[BTN_SELECT])
-        RunCommand(browser, DeleteCommand);
-    if (pressed[BTN_Y] && !pressed[BTN_SELECT])
-        RunCommand(browser, CopyCommand);
-    if (pressed[BTN_Y] && pressed[BTN_SELECT])
-        RunCommand(browser, MakeDirCommand);
-    if (pressed[BTN_X] && !pressed[BTN_SELECT])
-        RunCommand(browser, MoveCommand);
-    if (pressed[BTN_X] && pressed[BTN_SELECT])
-        RunCommand(browser, RenameCommand);
-    if (pressed[BTN_L])
-        RunCommand(browser, FileInfoCommand);
-    if (pressed[BTN_R])
-        RunCommand(browser, DiskInfoCommand);
+    RunFrameSteps(browser);
     if (browser.redraw)
         DrawPanes(browser);
     DrawHelpBar();

@@ -4,10 +4,9 @@
 
 int button_to_process[BTN_COUNT];
 unsigned long input_pass_count;
-const int repeat_mode[BTN_COUNT] = {1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 2, 2};
-const int button_key[BTN_COUNT] = {SDLK_UP,    SDLK_DOWN,      SDLK_LEFT,   SDLK_RIGHT,
-                                   SDLK_LCTRL, SDLK_LALT,      SDLK_SPACE,  SDLK_LSHIFT,
-                                   SDLK_TAB,   SDLK_BACKSPACE, SDLK_RETURN, SDLK_ESCAPE};
+const int repeat_mode[BTN_COUNT] = {kAutoRepeat, kAutoRepeat, kAutoRepeat, kAutoRepeat,
+                                    kEdge,       kEdge,       kEdge,       kEdge,
+                                    kEdge,       kEdge,       kLevel,      kLevel};
 
 // Passes of holding before the first repeat, and between later repeats.
 static const int kFirstRepeat = 30;
@@ -34,10 +33,10 @@ void GetInput() {
         bool was_down = prev_btn[button] != 0;
         int event = 0;
         switch (repeat_mode[button]) {
-        case 0:
+        case kEdge:
             event = down && !was_down;
             break;
-        case 1:
+        case kAutoRepeat:
             if (!down) {
                 delay[button] = kFirstRepeat;
             } else if (!was_down) {
@@ -48,6 +47,7 @@ void GetInput() {
                 delay[button] = kNextRepeat;
             }
             break;
+        case kLevel:
         default:
             event = down;
             break;

@@ -1,28 +1,16 @@
 // The twelve console buttons, sampled once per pass into per-pass events.
 #pragma once
 
-enum Button {
-    BTN_UP,
-    BTN_DOWN,
-    BTN_LEFT,
-    BTN_RIGHT,
-    BTN_A,
-    BTN_B,
-    BTN_X,
-    BTN_Y,
-    BTN_L,
-    BTN_R,
-    BTN_START,
-    BTN_SELECT,
-    BTN_COUNT
-};
+#include "common/buttons.h"
+
+// How a button turns into events: on the pass it goes down, on the press and then repeated
+// while held, or on every pass it is down.
+enum RepeatMode { kEdge = 0, kAutoRepeat = 1, kLevel = 2 };
 
 // 1 where a button has an event in the current pass; written only by GetInput.
 extern int button_to_process[BTN_COUNT];
-// Each button's behaviour: 0 edge, 1 auto-repeat, 2 level.
+// Each button's behaviour, one RepeatMode value per button.
 extern const int repeat_mode[BTN_COUNT];
-// The SDL key that stands for each button.
-extern const int button_key[BTN_COUNT];
 
 // Number of passes GetInput has sampled; a caller compares it to tell whether a popup sampled.
 extern unsigned long input_pass_count;

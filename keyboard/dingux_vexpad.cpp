@@ -3,6 +3,7 @@
 #include <SDL_image.h>
 #include <cstdio>
 
+#include "common/buttons.h"
 #include "common/globals.h"
 
 constexpr int kTableSize = kKeyboardPages * kKeyboardCells * kKeyboardCells * kCellSlots;
@@ -61,20 +62,6 @@ const char *const guiStrings[] = {
 };
 static_assert(sizeof guiStrings / sizeof guiStrings[0] == kKeyboardImages, "every image");
 
-// The keys of the console's buttons.
-constexpr SDLKey kKeyUp = SDLK_UP;
-constexpr SDLKey kKeyDown = SDLK_DOWN;
-constexpr SDLKey kKeyLeft = SDLK_LEFT;
-constexpr SDLKey kKeyRight = SDLK_RIGHT;
-constexpr SDLKey kKeyA = SDLK_LCTRL;
-constexpr SDLKey kKeyB = SDLK_LALT;
-constexpr SDLKey kKeyX = SDLK_SPACE;
-constexpr SDLKey kKeyY = SDLK_LSHIFT;
-constexpr SDLKey kKeyL = SDLK_TAB;
-constexpr SDLKey kKeyR = SDLK_BACKSPACE;
-constexpr SDLKey kKeyStart = SDLK_RETURN;
-constexpr SDLKey kKeySelect = SDLK_ESCAPE;
-
 static SDL_Surface *keyBits[kKeyboardImages] = {};
 
 static int32_t selected_x = 1;
@@ -97,8 +84,8 @@ static int CurrentPage() {
     return (mode * 2 + shifted) % kKeyboardPages;
 }
 
-static int KeyDown(const Uint8 *keys, SDLKey key) {
-    return keys[key] != 0 ? 1 : 0;
+static int KeyDown(const Uint8 *keys, Button button) {
+    return keys[button_key[button]] != 0 ? 1 : 0;
 }
 
 // Frees the first count images.
@@ -150,22 +137,22 @@ void vexpad_moveTo(int x, int y) {
 int vexpad_readInput() {
     // The table is fetched anew on every read; it is SDL's, and SDL may replace it.
     const Uint8 *keys = SDL_GetKeyState(nullptr);
-    int column = 1 - KeyDown(keys, kKeyLeft) + KeyDown(keys, kKeyRight);
-    int row = 1 - KeyDown(keys, kKeyUp) + KeyDown(keys, kKeyDown);
+    int column = 1 - KeyDown(keys, BTN_LEFT) + KeyDown(keys, BTN_RIGHT);
+    int row = 1 - KeyDown(keys, BTN_UP) + KeyDown(keys, BTN_DOWN);
     if (column != selected_x || row != selected_y) {
         dirty = 1;
         selected_x = column;
         selected_y = row;
     }
 
-    int x = KeyDown(keys, kKeyX);
-    int y = KeyDown(keys, kKeyY);
-    int b = KeyDown(keys, kKeyB);
-    int a = KeyDown(keys, kKeyA);
-    int l = KeyDown(keys, kKeyL);
-    int r = KeyDown(keys, kKeyR);
-    int select = KeyDown(keys, kKeySelect);
-    int start = KeyDown(keys, kKeyStart);
+    int x = KeyDown(keys, BTN_X);
+    int y = KeyDown(keys, BTN_Y);
+    int b = KeyDown(keys, BTN_B);
+    int a = KeyDown(keys, BTN_A);
+    int l = KeyDown(keys, BTN_L);
+    int r = KeyDown(keys, BTN_R);
+    int select = KeyDown(keys, BTN_SELECT);
+    int start = KeyDown(keys, BTN_START);
 
     int result = 0;
     if (holding == 0) {
