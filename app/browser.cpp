@@ -8,6 +8,7 @@
 
 #include "app/commands.h"
 #include "common/globals.h"
+#include "dialogs/dialogbox.h"
 #include "input/input.h"
 
 static const char kHelpText[] =
@@ -42,7 +43,8 @@ int Init() {
         return 0;
     option.font_height = TTF_FontHeight(font);
     printf("font height = %d\n", option.font_height);
-    option.last_row = 230 / (option.font_height + 1) - 2;
+    // The rows below the titles that fit above the help bar.
+    option.last_row = kHelpBarY / (option.font_height + 1) - 2;
     if (getcwd(option.start_dir, sizeof option.start_dir) == nullptr) {
         puts("dirname of zorvel too long");
         return 0;
@@ -71,8 +73,7 @@ void CloseDisplay() {
 
 void FillScreen(SDL_Color color) {
     SDL_Rect whole = {0, 0, kScreenWidth, kScreenHeight};
-    SDL_FillRect(gScreenSurface, &whole,
-                 SDL_MapRGB(gScreenSurface->format, color.r, color.g, color.b));
+    SDL_FillRect(gScreenSurface, &whole, MapColor(gScreenSurface, color));
 }
 
 static void ReadWorkingDir(Pane &pane) {

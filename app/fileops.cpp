@@ -1,7 +1,6 @@
 #include "app/fileops.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,14 +12,6 @@
 #include "common/limits.h"
 #include "app/listing.h"
 #include "dialogs/dialogbox.h"
-
-struct PopupSize {
-    int width;
-    int height;
-};
-// Fixed messages get the small popup, messages that hold a path the larger one.
-static const PopupSize kFixedMessage = {120, 80};
-static const PopupSize kPathMessage = {150, 100};
 
 static const char kParentEntry[] = "../";
 static const mode_t kNewDirMode = 0775;
@@ -40,19 +31,6 @@ static const int kCellWidth = 9;
 static const int kCellHeight = 10;
 static const SDL_Color kTrackColor = {50, 50, 50, 0};
 static const SDL_Color kCellColor = {255, 255, 255, 0};
-
-// Shows the one "Error" popup of a failed operation; always 0, the operation's result.
-static int ReportError(PopupSize size, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
-static int ReportError(PopupSize size, const char *format, ...) {
-    auto text = std::make_unique<char[]>(kMessageSize);
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text.get(), kMessageSize, format, arguments);
-    va_end(arguments);
-    PopupMessage(size.width, size.height, "Error", text.get());
-    return 0;
-}
 
 // Composes dir, a slash and name into path; false, when they and the terminator do not fit.
 // Directory names keep their trailing "/", so deeper paths hold doubled slashes; they are used
@@ -97,7 +75,7 @@ static std::unique_ptr<EntryName[]> ReadWholeDir(const char *path, int &filled) 
 // Creates dest and copies every entry of source into it, stopping at the first failure.
 static int CopyDirectory(const char *dest, const char *source) {
     if (mkdir(dest, kNewDirMode) != 0)
-        return ReportError(kPathMessage, "can't create dir %s", dest);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "can't create dir %s", dest);
     int filled = 0;
     auto entries = ReadWholeDir(source, filled);
     for (int i = 0; i < filled; i++) {
@@ -112,24 +90,20 @@ static int CopyDirectory(const char *dest, const char *source) {
 int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name) {
     auto level = std::make_unique<CopyLevel>();
     if (!JoinPath(level->dest, sizeof level->dest, dest_dir, name))
-        return ReportError(kFixedMessage, "path too long");
+        return PopupError(kErrorWidth, kErrorHeight, "path too long");
     // A dangling link there is something of that name too: it is never written through.
     if (Occupied(level->dest))
-        return ReportError(kPathMessage, "%s already exists", level->dest);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "%s already exists", level->dest);
     if (!JoinPath(level->source, sizeof level->source, source_dir, name))
-        return ReportError(kFixedMessage, "path too long");
+        return PopupError(kErrorWidth, kErrorHeight, "path too long");
     // A source that cannot be queried (a dangling link, an entry gone meanwhile) has no type.
     if (stat(level->source, &level->status) != 0)
-        return ReportError(kFixedMessage, "unknown file type");
+        return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
     if (S_ISDIR(level->status.st_mode))
         return CopyDirectory(level->dest, level->source);
     if (S_ISREG(level->status.st_mode))
         return CopyFile(level->dest, level->source);
-    return ReportError(kFixedMessage, "unknown file type");
-}
-
-static Uint32 ScreenColor(SDL_Color color) {
-    return SDL_MapRGB(gScreenSurface->format, color.r, color.g, color.b);
+    return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
 }
 
 // The progress bar of one file: a cell is drawn for every step bytes copied.
@@ -152,7 +126,7 @@ static Progress StartProgress(const char *source_path, int64_t size) {
     DrawText(text_area, name.get());
     SDL_Rect track = {kCopyTextLeft, static_cast<Sint16>(progress.track_y),
                       kProgressCells * kCellWidth, kCellHeight};
-    SDL_FillRect(gScreenSurface, &track, ScreenColor(kTrackColor));
+    SDL_FillRect(gScreenSurface, &track, MapColor(gScreenSurface, kTrackColor));
     SDL_Flip(gScreenSurface);
     return progress;
 }
@@ -163,7 +137,7 @@ static void AdvanceProgress(Progress &progress, int64_t count) {
     while (progress.running > progress.step && progress.cells < kProgressCells) {
         SDL_Rect cell = {static_cast<Sint16>(kCopyTextLeft + kCellWidth * progress.cells),
                          static_cast<Sint16>(progress.track_y), kCellWidth, kCellHeight};
-        SDL_FillRect(gScreenSurface, &cell, ScreenColor(kCellColor));
+        SDL_FillRect(gScreenSurface, &cell, MapColor(gScreenSurface, kCellColor));
         SDL_Flip(gScreenSurface);
         progress.cells++;
         progress.running -= progress.step;
@@ -258,41 +232,41 @@ static CopyOutcome CopyData(int source, int dest, Progress &progress) {
 int CopyFile(const char *dest_path, const char *source_path) {
     FilePtr source(fopen(source_path, "r"));
     if (!source)
-        return ReportError(kPathMessage, "can't open %s", source_path);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "can't open %s", source_path);
     FilePtr dest(fopen(dest_path, "w"));
     if (!dest) {
         source.reset();
-        return ReportError(kPathMessage, "can't create %s", dest_path);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "can't create %s", dest_path);
     }
     // Without a size there is no step; a source that cannot tell it counts as unreadable.
     struct stat status;
     if (fstat(fileno(source.get()), &status) != 0) {
         source.reset();
         dest.reset();
-        return ReportError(kPathMessage, "read %s failed", source_path);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
     }
     Progress progress = StartProgress(source_path, status.st_size);
     CopyOutcome outcome = CopyData(fileno(source.get()), fileno(dest.get()), progress);
     source.reset();
     bool close_failed = fclose(dest.release()) != 0;
     if (outcome == CopyOutcome::kReadFailed)
-        return ReportError(kPathMessage, "read %s failed", source_path);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
     if (outcome == CopyOutcome::kWriteFailed || close_failed)
-        return ReportError(kPathMessage, "write %s failed", dest_path);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
     return 1;
 }
 
 int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name) {
     char dest[kPathSize];
     if (!JoinPath(dest, sizeof dest, dest_dir, name))
-        return ReportError(kFixedMessage, "path too long");
+        return PopupError(kErrorWidth, kErrorHeight, "path too long");
     if (Occupied(dest))
-        return ReportError(kPathMessage, "%s already exists", dest);
+        return PopupError(kPathErrorWidth, kPathErrorHeight, "%s already exists", dest);
     char source[kPathSize];
     if (!JoinPath(source, sizeof source, source_dir, name))
-        return ReportError(kFixedMessage, "path too long");
+        return PopupError(kErrorWidth, kErrorHeight, "path too long");
     if (rename(source, dest) != 0)
-        return ReportError(kFixedMessage, "rename() failed");
+        return PopupError(kErrorWidth, kErrorHeight, "rename() failed");
     return 1;
 }
 
@@ -314,14 +288,14 @@ static int DeleteDirectory(const char *path) {
             return 0;
     }
     if (rmdir(path) != 0)
-        return ReportError(kFixedMessage, "rmdir() failed");
+        return PopupError(kErrorWidth, kErrorHeight, "rmdir() failed");
     return 1;
 }
 
 int DeleteDirEntry(const char *dir, const char *name) {
     auto level = std::make_unique<DeleteLevel>();
     if (!JoinPath(level->path, sizeof level->path, dir, name))
-        return ReportError(kFixedMessage, "path too long");
+        return PopupError(kErrorWidth, kErrorHeight, "path too long");
     // The entry's own type, links not followed: a trailing "/" would make even lstat follow a
     // link, so the query and the unlink leave it out. Nothing outside the entry is touched.
     size_t length = strlen(level->path);
@@ -330,7 +304,7 @@ int DeleteDirEntry(const char *dir, const char *name) {
         entry_length--;
     level->path[entry_length] = '\0';
     if (lstat(level->path, &level->status) != 0)
-        return ReportError(kFixedMessage, "unknown file type");
+        return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
     mode_t mode = level->status.st_mode;
     if (S_ISDIR(mode)) {
         if (entry_length < length)
@@ -339,10 +313,10 @@ int DeleteDirEntry(const char *dir, const char *name) {
     }
     if (S_ISREG(mode) || S_ISLNK(mode)) {
         if (unlink(level->path) != 0)
-            return ReportError(kFixedMessage, "unlink() failed");
+            return PopupError(kErrorWidth, kErrorHeight, "unlink() failed");
         return 1;
     }
-    return ReportError(kFixedMessage, "unknown file type");
+    return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
 }
 
 char *BaseName(char *output, const char *path, size_t size) {

@@ -15,7 +15,6 @@
 
 extern char **environ;
 
-static const char kOkLabel[] = "  Ok  ";
 // Shown where a figure has no source: no "/boot" line, no output from du, a failed query.
 static const char kUnknown[] = "?";
 
@@ -63,24 +62,18 @@ static void ComposeFileInfo(char *text, size_t size, const char *path) {
 }
 
 int PopupFileInfo(int width, int height, const char *path) {
-    if (PopupTooLarge(width, height))
+    CentredPopup popup;
+    if (!OpenCentredPopup(width, height, "File Info", popup))
         return 0;
-    SurfacePtr saved = BackupScreenSurface();
-    if (!saved || !DrawDialogBox(-1, -1, width, height, "File Info"))
+    if (!popup.saved)
         return 1;
-    int left = (kScreenWidth - width) / 2;
-    int top = (kScreenHeight - height) / 2;
-    int line = option.font_height;
-
     char text[kFileInfoTextSize];
     ComposeFileInfo(text, sizeof text, path);
-    DrawText(Area(left + 10, top + line + 10, width - 20, height - line - 20), text);
-    int ok_width = TextWidth(kOkLabel);
-    DrawButton(Area(left + (width - 10 - ok_width) / 2 + 5, 230 - top - line, 0, 0), color_white,
-               color_red, kOkLabel);
-    SDL_Flip(gScreenSurface);
-    WaitKey();
-    RevertScreenSurface(std::move(saved));
+    // The file's text may run one line lower than a message's.
+    SDL_Rect area = popup.layout.text_area;
+    area.h = static_cast<Uint16>(height - option.font_height - 20);
+    DrawText(area, text);
+    CloseWithOk(popup, popup.layout.ok_x, popup.layout.button_y);
     return 1;
 }
 
@@ -135,13 +128,13 @@ static void ReadLastDuLine(const char *directory, char *last, size_t size) {
 }
 
 int PopupDiskInfo(int width, int height, const char *directory) {
-    if (PopupTooLarge(width, height))
+    CentredPopup popup;
+    if (!OpenCentredPopup(width, height, "Disk Info", popup))
         return 0;
-    SurfacePtr saved = BackupScreenSurface();
-    if (!saved || !DrawDialogBox(-1, -1, width, height, "Disk Info"))
+    if (!popup.saved)
         return 1;
-    int left = (kScreenWidth - width) / 2;
-    int top = (kScreenHeight - height) / 2;
+    int left = popup.layout.left;
+    int top = popup.layout.top;
     int line_height = option.font_height;
 
     // du walks the whole tree and may take long: say so before it starts.
@@ -160,7 +153,8 @@ int PopupDiskInfo(int width, int height, const char *directory) {
     snprintf(line, sizeof line, "Size: %s  Used: %s  Avail: %s\n  %s used", words[1], words[2],
              words[3], words[4]);
     int area_height = (height - 20 - line_height) / 2;
-    SDL_Rect first = Area(left + 10, top + line_height + 10, width - 20, area_height);
+    SDL_Rect first = popup.layout.text_area;
+    first.h = static_cast<Uint16>(area_height);
     DrawText(first, line);
 
     char last[kDiskLineSize];
@@ -172,11 +166,7 @@ int PopupDiskInfo(int width, int height, const char *directory) {
     second.y = static_cast<Sint16>(first.y + area_height);
     DrawText(second, line);
 
-    int ok_width = TextWidth(kOkLabel);
-    DrawButton(Area(left + (width - ok_width) / 2, 230 - top - line_height, 0, 0), color_white,
-               color_red, kOkLabel);
-    SDL_Flip(gScreenSurface);
-    WaitKey();
-    RevertScreenSurface(std::move(saved));
+    // This Ok button is centred on the whole box, not on its panel.
+    CloseWithOk(popup, left + (width - TextWidth(kOkLabel)) / 2, popup.layout.button_y);
     return 1;
 }

@@ -14,16 +14,7 @@
 static const int kNameDialogWidth = 210;
 static const int kNameDialogHeight = 70;
 static const int kNameShownBytes = 35;
-static const int kErrorWidth = 120;
-static const int kErrorHeight = 80;
 static const mode_t kNewDirMode = 0755;
-
-// A typed name has at most kLineCapacity bytes, so its "already exists" message is never cut.
-static_assert(kLineCapacity + sizeof "\"\" already exists" <= kScratchSize, "the message fits");
-
-static void ShowError(const char *text) {
-    PopupMessage(kErrorWidth, kErrorHeight, "Error", text);
-}
 
 // Asks for a name that starts as initial into result, then stands in the active pane's directory
 // so that the name is taken relative to it; false when that directory cannot be entered.
@@ -40,17 +31,15 @@ void MakeDirCommand(Browser &browser) {
         return;
     // Outside the pane's directory the name would land wherever the process stands.
     if (!in_dir) {
-        ShowError("mkdir() failed");
+        PopupError(kErrorWidth, kErrorHeight, "mkdir() failed");
         return;
     }
     if (access(name, F_OK) == 0) {
-        snprintf(browser.scratch2, sizeof browser.scratch2, "\"%.*s\" already exists",
-                 kLineCapacity, name);
-        ShowError(browser.scratch2);
+        PopupError(kErrorWidth, kErrorHeight, "\"%s\" already exists", name);
         return;
     }
     if (mkdir(name, kNewDirMode) != 0) {
-        ShowError("mkdir() failed");
+        PopupError(kErrorWidth, kErrorHeight, "mkdir() failed");
         return;
     }
     printf("mkdir: %s in %s\n", name, ActivePane(browser).path);
@@ -71,19 +60,17 @@ void RenameCommand(Browser &browser) {
     if (new_name[0] == '\0' || strcmp(new_name, old_name) == 0)
         return;
     if (!in_dir) {
-        ShowError("rename() failed");
+        PopupError(kErrorWidth, kErrorHeight, "rename() failed");
         return;
     }
     if (access(new_name, F_OK) == 0) {
-        snprintf(old_name, sizeof browser.scratch, "\"%.*s\" already exists", kLineCapacity,
-                 new_name);
-        ShowError(old_name);
+        PopupError(kErrorWidth, kErrorHeight, "\"%s\" already exists", new_name);
         return;
     }
     // Written before the attempt, the line also stands for a rename that fails.
     printf("rename: %s to %s\n", old_name, new_name);
     if (rename(old_name, new_name) != 0) {
-        ShowError("rename() failed");
+        PopupError(kErrorWidth, kErrorHeight, "rename() failed");
         return;
     }
     RelistPane(browser, browser.active);

@@ -1,7 +1,9 @@
 #include "dialogs/dialogbox.h"
 
 #include <SDL_ttf.h>
+#include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <cstring>
 #include <utility>
 
@@ -19,7 +21,7 @@ static const int kButtonRowBase = 230;
 // PopupConfirm's buttons keep this distance from the box's left and right edges.
 static const int kConfirmButtonInset = 15;
 
-static const char kOkLabel[] = "  Ok  ";
+const char kOkLabel[] = "  Ok  ";
 static const char kCancelLabel[] = "Cancel";
 
 SurfacePtr BackupScreenSurface() {
@@ -34,7 +36,7 @@ void RevertScreenSurface(SurfacePtr copy) {
     SDL_Flip(gScreenSurface);
 }
 
-static Uint32 MapColor(SDL_Surface *surface, SDL_Color color) {
+Uint32 MapColor(SDL_Surface *surface, SDL_Color color) {
     return SDL_MapRGB(surface->format, color.r, color.g, color.b);
 }
 
@@ -171,15 +173,7 @@ bool PopupTooLarge(int width, int height) {
     return true;
 }
 
-// The places of a centred popup's contents, in screen coordinates.
-struct PopupLayout {
-    int left;
-    int top;
-    SDL_Rect text_area;
-    int button_y;
-};
-
-static PopupLayout CentredLayout(int width, int height) {
+PopupLayout CentredLayout(int width, int height) {
     PopupLayout layout;
     layout.left = (kScreenWidth - width) / 2;
     layout.top = (kScreenHeight - height) / 2;
@@ -189,6 +183,7 @@ static PopupLayout CentredLayout(int width, int height) {
                         static_cast<Uint16>(width - 2 * kContentMargin),
                         static_cast<Uint16>(height - 2 * option.font_height - 2 * kContentMargin)};
     layout.button_y = kButtonRowBase - layout.top - option.font_height;
+    layout.ok_x = layout.left + (width - 2 * kFrameWidth - TextWidth(kOkLabel)) / 2 + kFrameWidth;
     return layout;
 }
 
@@ -196,21 +191,43 @@ static SDL_Rect Place(int x, int y) {
     return {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
 }
 
-int PopupMessage(int width, int height, const char *title, const char *text) {
+bool OpenCentredPopup(int width, int height, const char *title, CentredPopup &popup) {
     if (PopupTooLarge(width, height))
-        return 0;
-    SurfacePtr saved = BackupScreenSurface();
-    if (!saved || !DrawDialogBox(-1, -1, width, height, title))
-        return 1;
-    PopupLayout layout = CentredLayout(width, height);
-    DrawText(layout.text_area, text);
-    int ok_width = TextWidth(kOkLabel);
-    int ok_x = layout.left + (width - 2 * kFrameWidth - ok_width) / 2 + kFrameWidth;
-    DrawButton(Place(ok_x, layout.button_y), color_white, color_red, kOkLabel);
+        return false;
+    popup.saved = BackupScreenSurface();
+    if (popup.saved && !DrawDialogBox(-1, -1, width, height, title))
+        popup.saved.reset();
+    popup.layout = CentredLayout(width, height);
+    return true;
+}
+
+void CloseWithOk(CentredPopup &popup, int x, int y) {
+    DrawButton(Place(x, y), color_white, color_red, kOkLabel);
     SDL_Flip(gScreenSurface);
     WaitKey();
-    RevertScreenSurface(std::move(saved));
+    RevertScreenSurface(std::move(popup.saved));
+}
+
+int PopupMessage(int width, int height, const char *title, const char *text) {
+    CentredPopup popup;
+    if (!OpenCentredPopup(width, height, title, popup))
+        return 0;
+    if (!popup.saved)
+        return 1;
+    DrawText(popup.layout.text_area, text);
+    CloseWithOk(popup, popup.layout.ok_x, popup.layout.button_y);
     return 1;
+}
+
+int PopupError(int width, int height, const char *format, ...) {
+    // On the heap: a copy several hundred directories deep reports from its deepest level.
+    auto text = std::make_unique<char[]>(kMessageSize);
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text.get(), kMessageSize, format, arguments);
+    va_end(arguments);
+    PopupMessage(width, height, "Error", text.get());
+    return 0;
 }
 
 struct ConfirmButtons {
@@ -257,12 +274,10 @@ static int ConfirmLoop(const ConfirmButtons &buttons) {
 }
 
 int PopupConfirm(int width, int height, const char *text) {
-    if (PopupTooLarge(width, height))
+    CentredPopup popup;
+    if (!OpenCentredPopup(width, height, "Confirm", popup) || !popup.saved)
         return 0;
-    SurfacePtr saved = BackupScreenSurface();
-    if (!saved || !DrawDialogBox(-1, -1, width, height, "Confirm"))
-        return 0;
-    PopupLayout layout = CentredLayout(width, height);
+    const PopupLayout &layout = popup.layout;
     DrawText(layout.text_area, text);
     ConfirmButtons buttons;
     buttons.cancel = Place(layout.left + kConfirmButtonInset, layout.button_y);
@@ -270,6 +285,6 @@ int PopupConfirm(int width, int height, const char *text) {
                        layout.button_y);
     DrawChoice(buttons, 0);
     int choice = ConfirmLoop(buttons);
-    RevertScreenSurface(std::move(saved));
+    RevertScreenSurface(std::move(popup.saved));
     return choice;
 }
