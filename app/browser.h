@@ -6,6 +6,9 @@
 #include "common/limits.h"
 #include "app/listing.h"
 
+// One browser pane: its directory, that directory's sorted table of count entries, the entry in
+// its first list row (top) and its cursor's list row, so that the cursor stands on
+// entries[top + cursor]; only RelistPane brings it up to date with the disk.
 struct Pane {
     char path[kPathSize];
     int count;

@@ -1,4 +1,13 @@
 // zorvel: a two-pane file manager for a pocket console.
+//
+// Start here. main reads the options; Init (app/browser.cpp) opens the display and the fonts;
+// MainLoop runs RunFrame until the user quits; End flushes and closes. A frame samples the buttons
+// (GetInput, input/), then runs the table kFrameSteps in order (the cursor, the panes, then the
+// commands of A, B, Y, X, L and R, with or without SELECT, found in app/commands.cpp and
+// app/naming.cpp), then draws. The tests drive this same loop: they replace the key table, the
+// pause, the flip, text rendering and opendir with the linker's --wrap (tests/harness.cpp).
+// ARCHITECTURE.md has the rest.
+
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>

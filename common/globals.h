@@ -9,6 +9,8 @@
 
 #include "common/limits.h"
 
+// The options record: the main font's point size (8 to 14) and line height in pixels, the index
+// of the last visible list row, the start directory and the font file's path.
 struct Options {
     int32_t font_size;
     int32_t font_height;
