@@ -35,6 +35,10 @@ static void MakeNumberedDirs(const TempDir &dir, int count) {
     }
 }
 
+// The colours the user sees, written out: a changed colour constant must fail these tests.
+static const SDL_Color kWhite = {255, 255, 255, 0}, kRed = {255, 0, 0, 0}, kBlue = {0, 0, 255, 0};
+static const SDL_Color kGray = {170, 170, 170, 0}, kBlack = {0, 0, 0, 0};
+
 // With font size 10 VL Gothic lines are 11 pixels high, so 18 rows (0 to 17) fit.
 static const int kRowPitch = 12;
 static int RowY(int row) {
@@ -104,8 +108,8 @@ TEST(Browser, DownStopsOnTheLastEntryAndScrollsPastTheLastRow) {
     // The cursor rests on the last of the 18 rows.
     SDL_Surface *screen = LoadCapture(many / "bottom.bmp");
     ASSERT_NE(screen, nullptr);
-    EXPECT_TRUE(ColorIs(screen, 3, RowY(17) + 2, color_red));
-    EXPECT_FALSE(ColorIs(screen, 3, RowY(16) + 2, color_red));
+    EXPECT_TRUE(ColorIs(screen, 3, RowY(17) + 2, kRed));
+    EXPECT_FALSE(ColorIs(screen, 3, RowY(16) + 2, kRed));
     SDL_FreeSurface(screen);
 }
 
@@ -146,22 +150,22 @@ TEST(Browser, PanesKeepTheirOwnPlaceAndColours) {
 
     SDL_Surface *left = LoadCapture(dir / "left.bmp");
     ASSERT_NE(left, nullptr);
-    EXPECT_TRUE(ColorIs(left, 3, RowY(2) + 2, color_red));
-    EXPECT_TRUE(ColorIs(left, 3, RowY(0) + 2, color_white));
-    EXPECT_TRUE(ColorIs(left, 164, RowY(0) + 2, color_blue));
-    EXPECT_TRUE(ColorIs(left, 164, RowY(1) + 2, color_gray));
-    EXPECT_TRUE(ColorIs(left, 2, 4, color_white));  // active title
-    EXPECT_TRUE(ColorIs(left, 163, 4, color_gray)); // inactive title
-    EXPECT_TRUE(ColorIs(left, 159, RowY(0) + 2, color_black));
+    EXPECT_TRUE(ColorIs(left, 3, RowY(2) + 2, kRed));
+    EXPECT_TRUE(ColorIs(left, 3, RowY(0) + 2, kWhite));
+    EXPECT_TRUE(ColorIs(left, 164, RowY(0) + 2, kBlue));
+    EXPECT_TRUE(ColorIs(left, 164, RowY(1) + 2, kGray));
+    EXPECT_TRUE(ColorIs(left, 2, 4, kWhite));  // active title
+    EXPECT_TRUE(ColorIs(left, 163, 4, kGray)); // inactive title
+    EXPECT_TRUE(ColorIs(left, 159, RowY(0) + 2, kBlack));
     SDL_FreeSurface(left);
 
     SDL_Surface *right = LoadCapture(dir / "right.bmp");
     ASSERT_NE(right, nullptr);
-    EXPECT_TRUE(ColorIs(right, 3, RowY(2) + 2, color_blue));
-    EXPECT_TRUE(ColorIs(right, 164, RowY(1) + 2, color_red));
-    EXPECT_TRUE(ColorIs(right, 3, RowY(0) + 2, color_gray));
-    EXPECT_TRUE(ColorIs(right, 2, 4, color_gray));
-    EXPECT_TRUE(ColorIs(right, 163, 4, color_white));
+    EXPECT_TRUE(ColorIs(right, 3, RowY(2) + 2, kBlue));
+    EXPECT_TRUE(ColorIs(right, 164, RowY(1) + 2, kRed));
+    EXPECT_TRUE(ColorIs(right, 3, RowY(0) + 2, kGray));
+    EXPECT_TRUE(ColorIs(right, 2, 4, kGray));
+    EXPECT_TRUE(ColorIs(right, 163, 4, kWhite));
     SDL_FreeSurface(right);
 }
 
@@ -176,9 +180,27 @@ TEST(Browser, RowsAreClippedToTheirPane) {
     RunBrowser(dir.path);
     SDL_Surface *screen = LoadCapture(dir / "clip.bmp");
     ASSERT_NE(screen, nullptr);
-    EXPECT_TRUE(ColorIs(screen, 150, RowY(1) + 1, color_white));
-    EXPECT_TRUE(ColorIs(screen, 158, RowY(1) + 1, color_black)); // 155 pixels from x 2
+    EXPECT_TRUE(ColorIs(screen, 150, RowY(1) + 1, kWhite));
+    EXPECT_TRUE(ColorIs(screen, 158, RowY(1) + 1, kBlack)); // 155 pixels from x 2
     SDL_FreeSurface(screen);
+}
+
+// Buttons pressed in one frame act in the frame's fixed order, each on what the one before left.
+TEST(Browser, SeveralButtonsInOneFrameActInTheFixedOrder) {
+    TempDir dir;
+    MakeNumberedDirs(dir, 2);
+    ScriptClear();
+    KeyPlan plan;
+    plan.Wait(2);
+    ScriptTap(SDLK_DOWN, plan.pass);
+    plan.Tap(SDLK_LCTRL); // down to d00, then enter it
+    ScriptTap(SDLK_RIGHT, plan.pass);
+    plan.Tap(SDLK_LEFT);  // right, then back left: the left pane stays active
+    plan.Tap(SDLK_LCTRL); // its ../
+    plan.Quit();
+    ChildResult run = RunBrowser(dir.path);
+    std::vector<std::string> expected = {"chdir: " + dir.path + "/d00", "chdir: " + dir.path};
+    EXPECT_EQ(LogLines(run.out, "chdir: "), expected);
 }
 
 TEST(Browser, AOnAFileDoesNothingAOnParentGoesUp) {
@@ -275,9 +297,28 @@ TEST(Browser, HelpBarChangesWhileSelectIsHeld) {
         ASSERT_NE(screen, nullptr);
         bool select = std::string(name) == "select.bmp";
         EXPECT_EQ(HelpBarHasText(screen, 2 + before, 2 + after), select) << name;
-        EXPECT_TRUE(ColorIs(screen, 2 + before, 231, color_white)) << name;
+        EXPECT_TRUE(ColorIs(screen, 2 + before, 231, kWhite)) << name;
         SDL_FreeSurface(screen);
     }
+}
+
+// The bar is drawn after the panes: a frame that redraws them shows it too.
+TEST(Browser, HelpBarStandsInFramesThatRedrawThePanes) {
+    TempDir dir;
+    MakeNumberedDirs(dir, 3);
+    ScriptClear();
+    KeyPlan plan;
+    plan.Wait(2);
+    ScriptCapture(plan.pass, dir / "moved.bmp");
+    plan.Tap(SDLK_DOWN);
+    plan.Quit();
+    RunBrowser(dir.path);
+    SDL_Surface *screen = LoadCapture(dir / "moved.bmp");
+    ASSERT_NE(screen, nullptr);
+    EXPECT_TRUE(ColorIs(screen, 3, RowY(1) + 2, kRed)); // the cursor moved in this frame
+    EXPECT_TRUE(HelpBarHasText(screen, 2, 60));
+    EXPECT_TRUE(ColorIs(screen, 2, 231, kWhite));
+    SDL_FreeSurface(screen);
 }
 
 // Runs the program itself with the arguments; standard error joins standard output.

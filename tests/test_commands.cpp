@@ -209,3 +209,21 @@ TEST(ExecuteCommand, CancelRunsNothing) {
     EXPECT_EQ(run.out, "font height = 11\npath: " + root.path + "\nsync disc\n");
     EXPECT_FALSE(Exists(root / "marker"));
 }
+
+// Names that begin with two dots are refused on their own account, not only because both panes
+// show one directory.
+TEST(CopyAndMove, RefuseParentNamesBetweenTwoDirectories) {
+    TwoPanes panes;
+    WriteFile(panes.A("..dots"), "x");
+    panes.plan.Tap(SDLK_LSHIFT); // ../
+    panes.plan.Tap(SDLK_SPACE);
+    panes.plan.Tap(SDLK_DOWN); // ..dots
+    panes.plan.Tap(SDLK_LSHIFT);
+    panes.plan.Tap(SDLK_SPACE);
+    ChildResult run = panes.Run();
+    EXPECT_EQ(CountOf(run.out, "copy: "), 0);
+    EXPECT_EQ(CountOf(run.out, "move: "), 0);
+    EXPECT_TRUE(Exists(panes.A("..dots")));
+    EXPECT_FALSE(Exists(panes.B("..dots")));
+    EXPECT_EQ(run.status, 0);
+}

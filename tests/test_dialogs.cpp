@@ -14,6 +14,8 @@
 
 static const SDL_Color kFrame = {100, 100, 255, 0}, kPanel = {230, 230, 230, 0};
 static const SDL_Color kBackdrop = {0, 255, 0, 0};
+// Selected buttons are white on red, others and titles black on gray.
+static const SDL_Color kRed = {255, 0, 0, 0}, kGray = {170, 170, 170, 0};
 
 // The tests that neither exit nor read buttons draw in this process.
 static void OpenDisplayOnce() {
@@ -61,8 +63,8 @@ TEST(DialogBox, PlacesFramePanelAndTitle) {
     // The title's gray strip is as large as its rendering, centred on the panel at y 8.
     SurfacePtr rendered(TTF_RenderUTF8_Shaded(font, "Title", color_black, color_gray));
     int title_x = 85 + 5 + (140 - Width("Title")) / 2;
-    EXPECT_TRUE(CornerAt(gScreenSurface, title_x, 78, color_gray, kPanel));
-    EXPECT_TRUE(ColorIs(gScreenSurface, title_x + rendered->w - 1, 78, color_gray) &&
+    EXPECT_TRUE(CornerAt(gScreenSurface, title_x, 78, kGray, kPanel));
+    EXPECT_TRUE(ColorIs(gScreenSurface, title_x + rendered->w - 1, 78, kGray) &&
                 ColorIs(gScreenSurface, title_x + rendered->w, 78, kPanel));
     EXPECT_TRUE(ColorIs(gScreenSurface, title_x, 78 + rendered->h, kPanel));
     FillBackdrop();
@@ -150,6 +152,19 @@ TEST(FoldString, StopsAtTheHeightTheTableAndTheRowSize) {
     EXPECT_EQ(wide.rows, Rows({kana.substr(0, 78)}));
 }
 
+// Every class of lead byte at both its ends: the character is taken whole, with exactly the bytes
+// that its lead byte announces, and a letter after it follows on the same row.
+TEST(FoldString, TakesEveryLeadByteClassWholeAtBothEnds) {
+    OpenDisplayOnce();
+    for (const char *character :
+         {"\x01", "\x7F", "\xC0\x80", "\xC2\xA9", "\xDF\xBF", "\xE0\xA4\x85", "\xEF\xBF\xBD",
+          "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xF7\xBF\xBF\xBF"}) {
+        // Alone it ends at the terminator: one byte too many would drop it as cut short.
+        for (const std::string &text : {std::string(character), std::string(character) + "x"})
+            EXPECT_EQ(FoldInto(300, 100, text.c_str()).rows, Rows({text})) << text;
+    }
+}
+
 TEST(FoldString, RefusesBytesThatBeginNoCharacter) {
     OpenDisplayOnce();
     ChildResult run = RunChild([] {
@@ -223,7 +238,7 @@ TEST(PopupMessage, DrawsItsBoxTextAndButtonAndClosesOnlyOnAOrB) {
     ExpectBoxAt(screen.get(), 100, 80, 120, 80);
     int line = option.font_height;
     EXPECT_TRUE(
-        CornerAt(screen.get(), 105 + (110 - Width("  Ok  ")) / 2, 150 - line, color_red, kPanel));
+        CornerAt(screen.get(), 105 + (110 - Width("  Ok  ")) / 2, 150 - line, kRed, kPanel));
 }
 
 TEST(PopupMessage, TooLargePopupsAreRefusedAndTouchNothing) {
@@ -277,9 +292,9 @@ TEST(PopupConfirm, PlacesItsButtonsAndRedrawsThemOnlyWhenTheChoiceChanges) {
     int y = 160 - option.font_height, ok_x = 220 - Width("  Ok  ");
     SurfacePtr before(LoadCapture(first)), after(LoadCapture(moved));
     ASSERT_TRUE(before && after);
-    EXPECT_TRUE(CornerAt(before.get(), 100, y, color_red, kPanel));
-    EXPECT_TRUE(CornerAt(before.get(), ok_x, y, color_gray, kPanel));
-    EXPECT_TRUE(ColorIs(before.get(), 219, y, color_gray) && ColorIs(before.get(), 220, y, kPanel));
-    EXPECT_TRUE(CornerAt(after.get(), 100, y, color_gray, kPanel));
-    EXPECT_TRUE(CornerAt(after.get(), ok_x, y, color_red, kPanel));
+    EXPECT_TRUE(CornerAt(before.get(), 100, y, kRed, kPanel));
+    EXPECT_TRUE(CornerAt(before.get(), ok_x, y, kGray, kPanel));
+    EXPECT_TRUE(ColorIs(before.get(), 219, y, kGray) && ColorIs(before.get(), 220, y, kPanel));
+    EXPECT_TRUE(CornerAt(after.get(), 100, y, kGray, kPanel));
+    EXPECT_TRUE(CornerAt(after.get(), ok_x, y, kRed, kPanel));
 }

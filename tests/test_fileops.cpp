@@ -14,6 +14,9 @@
 #include "common/globals.h"
 #include "tests/harness.h"
 
+// A filled cell of the progress bar.
+static const SDL_Color kCellWhite = {255, 255, 255, 0};
+
 // What an operation run in a child did and drew.
 struct Outcome {
     int result = -1;
@@ -247,7 +250,7 @@ static int WhiteCells(const std::string &capture, int line_height, bool *misplac
         return -1;
     int track_y = 100 + 2 * line_height;
     int cells = 0;
-    while (cells < 20 && ColorIs(screen, 70 + 9 * cells + 4, track_y + 5, color_white))
+    while (cells < 20 && ColorIs(screen, 70 + 9 * cells + 4, track_y + 5, kCellWhite))
         cells++;
     for (int cell = cells; cell < 20; cell++)
         if (!ColorIs(screen, 70 + 9 * cell + 4, track_y + 5, {50, 50, 50, 0}))

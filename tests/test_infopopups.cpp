@@ -13,6 +13,9 @@
 #include "input/input.h"
 #include "tests/harness.h"
 
+// The Ok button is white on red.
+static const SDL_Color kRed = {255, 0, 0, 0};
+
 TEST(SplitBySpace, WordsSeparatorsAndLimits) {
     ReportWord words[6];
     EXPECT_EQ(SplitBySpace("a  b\tc\n", words, 6), 3);
@@ -82,6 +85,17 @@ TEST_F(InfoPopup, FileTimeIsUtcWhateverTheZone) {
     EXPECT_NE(TakeDrawnText().find(" 0 bytes "), std::string::npos);
 }
 
+TEST_F(InfoPopup, ASparseFileOver4GiBShowsItsWholeSize) {
+    TempDir dir;
+    std::string path = dir / "image.bin";
+    WriteFile(path, "");
+    // 4 GiB and 5 bytes, all a hole: nothing is written to the disk.
+    ASSERT_EQ(truncate(path.c_str(), 4294967301LL), 0);
+    CloseSoon();
+    PopupFileInfo(200, 130, path.c_str());
+    EXPECT_NE(TakeDrawnText().find(" 4294967301 bytes "), std::string::npos);
+}
+
 TEST_F(InfoPopup, DanglingLinkShowsTheLinkItself) {
     TempDir dir;
     std::string link = dir / "dangling";
@@ -114,10 +128,10 @@ TEST_F(InfoPopup, GeometryAndTheScreenRestored) {
     TTF_SizeUTF8(font, "  Ok  ", &ok_width, nullptr);
     int button_left = 60 + (190 - ok_width) / 2 + 5;
     int button_top = 175 - option.font_height;
-    EXPECT_TRUE(ColorIs(open, button_left, button_top, color_red));
-    EXPECT_TRUE(ColorIs(open, button_left + ok_width - 1, button_top + 1, color_red));
-    EXPECT_FALSE(ColorIs(open, button_left - 1, button_top, color_red));
-    EXPECT_FALSE(ColorIs(open, button_left, button_top - 1, color_red));
+    EXPECT_TRUE(ColorIs(open, button_left, button_top, kRed));
+    EXPECT_TRUE(ColorIs(open, button_left + ok_width - 1, button_top + 1, kRed));
+    EXPECT_FALSE(ColorIs(open, button_left - 1, button_top, kRed));
+    EXPECT_FALSE(ColorIs(open, button_left, button_top - 1, kRed));
     SDL_FreeSurface(open);
     EXPECT_TRUE(ColorIs(gScreenSurface, 160, 120, color_green));
 }

@@ -13,6 +13,9 @@
 #include "dialogs/lineinput.h"
 #include "tests/harness.h"
 
+// The cursor cell is red; the field is black.
+static const SDL_Color kRed = {255, 0, 0, 0}, kBlack = {0, 0, 0, 0};
+
 constexpr SDLKey kUp = SDLK_UP, kLeft = SDLK_LEFT, kRight = SDLK_RIGHT;
 constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
 constexpr SDLKey kL = SDLK_TAB, kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
@@ -191,8 +194,8 @@ TEST(LineInput, DrawsBoxFieldCursorAndKeyboardInPlaceAndRestoresTheScreen) {
     // Box at (5, 5), 210 x 70; the field at (20, 11 + 20), 180 pixels wide, its cursor at the end.
     EXPECT_TRUE(at(5, 5, frame) && at(4, 5, green));
     EXPECT_TRUE(at(214, 74, frame) && at(215, 74, green));
-    EXPECT_TRUE(at(20, 31, color_red) && at(19, 31, panel));
-    EXPECT_TRUE(at(199, 41, color_black) && at(200, 41, panel) && at(199, 42, panel));
+    EXPECT_TRUE(at(20, 31, kRed) && at(19, 31, panel));
+    EXPECT_TRUE(at(199, 41, kBlack) && at(200, 41, panel) && at(199, 42, panel));
     // The quiet keyboard image 10 pixels in from the bottom-right corner.
     SurfacePtr keys(IMG_Load((std::string(ZORVEL_GRAPHICS_DIR) + "/keys_t.png").c_str()));
     ASSERT_TRUE(keys);

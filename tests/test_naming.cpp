@@ -248,3 +248,28 @@ TEST(NamingInTheBrowser, CreateThenRenameWithTheCursorBackOnTheFirstRow) {
     EXPECT_TRUE(IsDir(root / "data/box"));
     EXPECT_EQ(CountOf(run.out, "chdir: " + root / "data/box\n"), 1);
 }
+
+// The dialog waits until the buttons that opened it are let go: held on into it, they type
+// nothing, even on the keyboard's first opening of the session.
+TEST(NamingInTheBrowser, TheOpeningButtonsHeldIntoTheDialogTypeNothing) {
+    for (SDLKey opener : {kY, kX}) {
+        TempDir root;
+        ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
+        MakeDir(root / "zz");
+        ScriptClear();
+        ScriptLimit(2000);
+        KeyPlan plan;
+        plan.Tap(kDown, 2); // ../ graphics zz/
+        ScriptHold(kSelect, plan.pass, plan.pass + 30);
+        ScriptHold(opener, plan.pass, plan.pass + 30);
+        plan.Wait(34);
+        plan.Tap(kStart);
+        plan.Wait(4);
+        plan.Quit();
+        ChildResult run = RunBrowser(root.path);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(CountOf(run.out, "mkdir: "), 0) << run.out;
+        EXPECT_EQ(CountOf(run.out, "rename: "), 0) << run.out;
+        EXPECT_TRUE(IsDir(root / "zz"));
+    }
+}
