@@ -10,6 +10,14 @@
 #include "app/infopopups.h"
 #include "dialogs/dialogbox.h"
 
+// The sizes of the question popup and of the two information popups.
+static const int kQuestionWidth = 150;
+static const int kQuestionHeight = 100;
+static const int kFileInfoWidth = 200;
+static const int kFileInfoHeight = 130;
+static const int kDiskInfoWidth = 230;
+static const int kDiskInfoHeight = 120;
+
 static Pane &OtherPane(Browser &browser) {
     return browser.pane[1 - browser.active];
 }
@@ -30,7 +38,7 @@ static std::string ShellQuoted(const char *path) {
 void ExecuteCommand(Browser &browser) {
     const char *name = CursorEntry(browser);
     snprintf(browser.scratch, sizeof browser.scratch, "execute \"%s\"  Ok?", name);
-    if (!PopupConfirm(150, 100, browser.scratch))
+    if (!PopupConfirm(kQuestionWidth, kQuestionHeight, browser.scratch))
         return;
     // A path cut short could name another file: join it in full.
     char full_path[kJoinedPathSize];
@@ -54,7 +62,7 @@ void DeleteCommand(Browser &browser) {
     if (IsParentLike(name))
         return;
     snprintf(browser.scratch, sizeof browser.scratch, "delete \"%s\"  Ok?", name);
-    if (!PopupConfirm(150, 100, browser.scratch))
+    if (!PopupConfirm(kQuestionWidth, kQuestionHeight, browser.scratch))
         return;
     DeleteDirEntry(ActivePane(browser).path, name);
     printf("delete: %s\n", name);
@@ -88,9 +96,9 @@ void MoveCommand(Browser &browser) {
 void FileInfoCommand(Browser &browser) {
     char full_path[kJoinedPathSize];
     snprintf(full_path, sizeof full_path, "%s/%s", ActivePane(browser).path, CursorEntry(browser));
-    PopupFileInfo(200, 130, full_path);
+    PopupFileInfo(kFileInfoWidth, kFileInfoHeight, full_path);
 }
 
 void DiskInfoCommand(Browser &browser) {
-    PopupDiskInfo(230, 120, ActivePane(browser).path);
+    PopupDiskInfo(kDiskInfoWidth, kDiskInfoHeight, ActivePane(browser).path);
 }
