@@ -11,3 +11,5 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/fuzz.sh"
 "$here/scripts/test-sdl12compat.sh" "$here/build-test"
 "$here/scripts/cross-test.sh"
+# The folders' includes run one way.
+"$here/scripts/check-layers.sh"
