@@ -1,9 +1,12 @@
 #include "app/browser.h"
 
 #include <SDL_ttf.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/commands.h"
@@ -24,6 +27,9 @@ static const int kPaneMargin = 2;
 static const int kRowClipWidth = 155;
 
 int Init() {
+    // A log line that cannot be written (standard output a pipe nobody reads) is lost; it must
+    // not end the program in the middle of a copy.
+    signal(SIGPIPE, SIG_IGN);
     if (SDL_Init(SDL_INIT_VIDEO) < 0)
         return 0;
     gScreenSurface = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenDepth, 0);
@@ -76,12 +82,42 @@ void FillScreen(SDL_Color color) {
     SDL_FillRect(gScreenSurface, &whole, MapColor(gScreenSurface, color));
 }
 
-static void ReadWorkingDir(Pane &pane) {
-    if (getcwd(pane.path, sizeof pane.path) == nullptr)
+// Reads where the process stands into the pane's path; false, leaving the path as it was, when
+// the process stands in a directory that has been removed.
+static bool ReadWorkingDir(Pane &pane) {
+    char *read = getcwd(pane.path, sizeof pane.path);
+    if (read == nullptr && errno == ERANGE)
         FatalExit("error: pathname too long\n");
+    if (read == nullptr)
+        return false;
+    return true;
+}
+
+// Whether the directory at path is gone: a component of it missing or not a directory.
+static bool Vanished(const char *path) {
+    struct stat status;
+    if (stat(path, &status) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    return !S_ISDIR(status.st_mode);
+}
+
+// A pane whose directory was removed or moved away (by the other pane, say) shows its nearest
+// existing ancestor instead. Any other trouble with the directory is left to the listing.
+static void KeepToExistingDir(Pane &pane) {
+    if (!Vanished(pane.path))
+        return;
+    do {
+        char *slash = strrchr(pane.path, '/');
+        if (slash == nullptr || slash == pane.path)
+            CopyString(pane.path, sizeof pane.path, "/");
+        else
+            *slash = '\0';
+    } while (strcmp(pane.path, "/") != 0 && Vanished(pane.path));
+    printf("chdir: %s\n", pane.path);
 }
 
 static void ListPane(Pane &pane) {
+    KeepToExistingDir(pane);
     pane.count = CountDir(pane.path);
     int stored = SeekDir(pane.path, pane.entries, kPaneEntries);
     if (stored < pane.count)
@@ -138,11 +174,14 @@ static void CursorUp(Browser &browser) {
 // leaves the path as it was.
 static void ChangeDir(Browser &browser, const char *name) {
     Pane &pane = browser.pane[browser.active];
-    if (chdir(pane.path) != 0 || chdir(name) != 0) {
-        // Nothing to do: the path is read back from where the process stands.
+    // Both changes are made whatever the first one gave: the path is read back from where the
+    // process stands.
+    if (chdir(pane.path) != 0) {
     }
-    ReadWorkingDir(pane);
-    printf("chdir: %s\n", pane.path);
+    if (chdir(name) != 0) {
+    }
+    if (ReadWorkingDir(pane))
+        printf("chdir: %s\n", pane.path);
     RelistPane(browser, browser.active);
 }
 

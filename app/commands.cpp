@@ -66,6 +66,7 @@ void DeleteCommand(Browser &browser) {
         return;
     DeleteDirEntry(ActivePane(browser).path, name);
     printf("delete: %s\n", name);
+    FlushChanges(ActivePane(browser).path);
     RelistPane(browser, browser.active);
 }
 
@@ -80,6 +81,7 @@ void CopyCommand(Browser &browser) {
         return;
     printf("copy: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
     CopyDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    FlushChanges(OtherPane(browser).path);
     RelistPane(browser, 1 - browser.active);
 }
 
@@ -89,6 +91,7 @@ void MoveCommand(Browser &browser) {
         return;
     printf("move: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
     MoveDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    FlushChanges(OtherPane(browser).path);
     RelistPane(browser, 1 - browser.active);
     RelistPane(browser, browser.active);
 }

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "common/globals.h"
@@ -40,15 +42,87 @@ static bool JoinPath(char *path, size_t size, const char *dir, const char *name)
     return length >= 0 && static_cast<size_t>(length) < size;
 }
 
-// Something stands at path unless the query says plainly that nothing does: a failure for any
-// other reason (a date the C library cannot hold, say) must never let a copy write over it.
+// Something stands at path when the query finds it, a dangling link included (written through,
+// it would create a file outside the chosen directory), or finds it with a date the C library
+// cannot hold. Any other failure (no search permission, a file where a directory should be) is
+// left to the creation that follows, which reports it in its own words.
 static bool Occupied(const char *path) {
     struct stat status;
-    return lstat(path, &status) == 0 || errno != ENOENT;
+    return lstat(path, &status) == 0 || errno == EOVERFLOW;
+}
+
+// Whether anything was created, renamed or removed since the last flush.
+static bool changed_since_flush = false;
+
+void FlushFileSystem(const char *dir) {
+    int descriptor = open(dir, O_RDONLY | O_DIRECTORY);
+#ifdef SYS_syncfs
+    if (descriptor >= 0 && syscall(SYS_syncfs, descriptor) == 0) {
+        close(descriptor);
+        return;
+    }
+#endif
+    // Kernels before 2.6.39 have no syncfs; a directory that cannot be opened has no descriptor.
+    if (descriptor >= 0)
+        close(descriptor);
+    sync();
+}
+
+void FlushChanges(const char *dir) {
+    if (!changed_since_flush)
+        return;
+    FlushFileSystem(dir);
+    changed_since_flush = false;
+}
+
+// The kernel's flag for a rename that never replaces; older C libraries do not name it.
+static const unsigned kRenameNoReplace = 1;
+
+// Renames from to a to that does not exist, never replacing an entry that appeared meanwhile;
+// on a kernel or file system without renameat2's flag, the test just before the rename.
+static bool RenameWithoutReplacing(const char *from, const char *to) {
+#ifdef SYS_renameat2
+    if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kRenameNoReplace) == 0)
+        return true;
+    if (errno != ENOSYS && errno != EINVAL)
+        return false;
+#endif
+    struct stat status;
+    if (lstat(to, &status) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(from, to) == 0;
 }
 
 static bool IsParentEntry(const char *name) {
     return strcmp(name, kParentEntry) == 0;
+}
+
+// A directory as the kernel names it, whatever the path that reached it.
+struct DirId {
+    dev_t device;
+    ino_t inode;
+};
+
+static bool SameDir(const DirId &left, const DirId &right) {
+    return left.device == right.device && left.inode == right.inode;
+}
+
+// The directories a copy stands in, from its top down: each level adds the source directory it
+// reads and the destination directory it made. A source directory found on it again is reached
+// through a link, or is the copy's own output: entering it would copy without end.
+struct CopyChain {
+    DirId source;
+    DirId dest;
+    const CopyChain *up;
+};
+
+static bool OnChain(const CopyChain *chain, const DirId &dir) {
+    for (; chain != nullptr; chain = chain->up)
+        if (SameDir(chain->source, dir) || SameDir(chain->dest, dir))
+            return true;
+    return false;
 }
 
 // One level of a recursive copy; it lives on the heap so that a copy several hundred levels deep
@@ -57,37 +131,52 @@ struct CopyLevel {
     char dest[kPathSize];
     char source[kPathSize];
     struct stat status;
+    CopyChain chain;
 };
+
+static int CopyEntry(const char *dest_dir, const char *source_dir, const char *name,
+                     const CopyChain *up);
 
 // Reads the directory into a table one name larger than its count. A directory that grew between
 // its count and its reading fills that spare slot and is read again: cut to the count, the table
 // would leave out names that were there all along, and the copy would succeed without them.
-static std::unique_ptr<EntryName[]> ReadWholeDir(const char *path, int &filled) {
+static std::unique_ptr<EntryName[]> ReadWholeDir(const char *path, int &filled, int &left_out) {
     for (int attempt = 1;; attempt++) {
         int count = CountDir(path);
         auto entries = std::make_unique<EntryName[]>(count + 1);
-        filled = SeekDir(path, entries.get(), count + 1);
+        filled = SeekDir(path, entries.get(), count + 1, &left_out);
         if (filled <= count || attempt == kDirReadAttempts)
             return entries;
     }
 }
 
-// Creates dest and copies every entry of source into it, stopping at the first failure.
-static int CopyDirectory(const char *dest, const char *source) {
+// Creates the level's destination and copies every entry of its source into it, stopping at the
+// first failure.
+static int CopyDirectory(CopyLevel &level) {
+    const char *dest = level.dest;
     if (mkdir(dest, kNewDirMode) != 0)
         return PopupError(kPathErrorWidth, kPathErrorHeight, "can't create dir %s", dest);
+    changed_since_flush = true;
+    struct stat made;
+    if (stat(dest, &made) == 0)
+        level.chain.dest = {made.st_dev, made.st_ino};
     int filled = 0;
-    auto entries = ReadWholeDir(source, filled);
+    int left_out = 0;
+    auto entries = ReadWholeDir(level.source, filled, left_out);
+    // A directory whose name the listing cannot hold would be missing from a copy that succeeds.
+    if (left_out > 0)
+        return PopupError(kErrorWidth, kErrorHeight, "path too long");
     for (int i = 0; i < filled; i++) {
         if (IsParentEntry(entries[i]))
             continue;
-        if (!CopyDirEntry(dest, source, entries[i]))
+        if (!CopyEntry(dest, level.source, entries[i], &level.chain))
             return 0;
     }
     return 1;
 }
 
-int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name) {
+static int CopyEntry(const char *dest_dir, const char *source_dir, const char *name,
+                     const CopyChain *up) {
     auto level = std::make_unique<CopyLevel>();
     if (!JoinPath(level->dest, sizeof level->dest, dest_dir, name))
         return PopupError(kErrorWidth, kErrorHeight, "path too long");
@@ -99,11 +188,61 @@ int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name)
     // A source that cannot be queried (a dangling link, an entry gone meanwhile) has no type.
     if (stat(level->source, &level->status) != 0)
         return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
-    if (S_ISDIR(level->status.st_mode))
-        return CopyDirectory(level->dest, level->source);
+    if (S_ISDIR(level->status.st_mode)) {
+        DirId source = {level->status.st_dev, level->status.st_ino};
+        // Entered again, it would go on copying until the path no longer fits.
+        if (OnChain(up, source))
+            return PopupError(kErrorWidth, kErrorHeight, "path too long");
+        level->chain = {source, source, up};
+        return CopyDirectory(*level);
+    }
     if (S_ISREG(level->status.st_mode))
         return CopyFile(level->dest, level->source);
     return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
+}
+
+static bool DirIdOf(int descriptor, DirId &id) {
+    struct stat status;
+    if (fstat(descriptor, &status) != 0)
+        return false;
+    id = {status.st_dev, status.st_ino};
+    return true;
+}
+
+// Whether dir is the directory source or lies anywhere below it, whatever links or mounts lead
+// there: its parents are followed up to the root. A parent that cannot be opened ends the search.
+static bool LiesInside(const char *dir, const DirId &source) {
+    int descriptor = open(dir, O_RDONLY | O_DIRECTORY);
+    DirId here;
+    bool inside = false;
+    while (descriptor >= 0 && DirIdOf(descriptor, here) && !inside) {
+        inside = SameDir(here, source);
+        int parent = openat(descriptor, "..", O_RDONLY | O_DIRECTORY);
+        close(descriptor);
+        descriptor = parent;
+        DirId above;
+        if (descriptor >= 0 && DirIdOf(descriptor, above) && SameDir(above, here))
+            break; // the root is its own parent
+    }
+    if (descriptor >= 0)
+        close(descriptor);
+    return inside;
+}
+
+int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name) {
+    auto source = std::make_unique<char[]>(kPathSize);
+    struct stat status;
+    // A copy into the entry itself or below it would copy its own output, level after level,
+    // until the path no longer fits: it is refused before anything is made.
+    if (JoinPath(source.get(), kPathSize, source_dir, name) && stat(source.get(), &status) == 0 &&
+        S_ISDIR(status.st_mode) && LiesInside(dest_dir, {status.st_dev, status.st_ino}))
+        return PopupError(kErrorWidth, kErrorHeight, "path too long");
+    source.reset();
+    if (stat(dest_dir, &status) != 0)
+        return CopyEntry(dest_dir, source_dir, name, nullptr);
+    DirId dest = {status.st_dev, status.st_ino};
+    CopyChain top = {dest, dest, nullptr};
+    return CopyEntry(dest_dir, source_dir, name, &top);
 }
 
 // The progress bar of one file: a cell is drawn for every step bytes copied.
@@ -229,26 +368,73 @@ static CopyOutcome CopyData(int source, int dest, Progress &progress) {
     return CopyOutcome::kDone;
 }
 
+// A file being copied is written beside its final name under this name and the suffix, with a
+// digit when an earlier unfinished copy left that name behind.
+static const char kPartSuffix[] = ".zorvel-part";
+static const int kPartNames = 10;
+
+// Creates the file under which dest_path is written until it is complete; its name goes into
+// part, or stays empty when the file is written under its final name: the destination exists
+// already (a device, say), or no unfinished name fits beside it.
+static int CreateDestination(const char *dest_path, char *part, size_t part_size) {
+    part[0] = '\0';
+    struct stat status;
+    const char *slash = strrchr(dest_path, '/');
+    size_t name_length = strlen(slash == nullptr ? dest_path : slash + 1);
+    bool fits = name_length + sizeof kPartSuffix <= kNameSize - 1;
+    if (fits && lstat(dest_path, &status) != 0 && errno == ENOENT) {
+        for (int attempt = 0; attempt < kPartNames; attempt++) {
+            int length = attempt == 0
+                             ? snprintf(part, part_size, "%s%s", dest_path, kPartSuffix)
+                             : snprintf(part, part_size, "%s%s%d", dest_path, kPartSuffix, attempt);
+            if (length < 0 || static_cast<size_t>(length) >= part_size)
+                break;
+            int descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, 0666);
+            if (descriptor >= 0 || errno != EEXIST)
+                return descriptor;
+        }
+        part[0] = '\0';
+    }
+    return open(dest_path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+}
+
 int CopyFile(const char *dest_path, const char *source_path) {
     FilePtr source(fopen(source_path, "r"));
     if (!source)
         return PopupError(kPathErrorWidth, kPathErrorHeight, "can't open %s", source_path);
-    FilePtr dest(fopen(dest_path, "w"));
+    auto part = std::make_unique<char[]>(kPathSize);
+    int descriptor = CreateDestination(dest_path, part.get(), kPathSize);
+    FilePtr dest(descriptor < 0 ? nullptr : fdopen(descriptor, "w"));
     if (!dest) {
+        if (descriptor >= 0) {
+            close(descriptor);
+            unlink(part[0] != '\0' ? part.get() : dest_path);
+        }
         source.reset();
         return PopupError(kPathErrorWidth, kPathErrorHeight, "can't create %s", dest_path);
     }
+    changed_since_flush = true;
     // Without a size there is no step; a source that cannot tell it counts as unreadable.
     struct stat status;
-    if (fstat(fileno(source.get()), &status) != 0) {
-        source.reset();
-        dest.reset();
-        return PopupError(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
+    CopyOutcome outcome = CopyOutcome::kReadFailed;
+    bool close_failed = false;
+    if (fstat(fileno(source.get()), &status) == 0) {
+        Progress progress = StartProgress(source_path, status.st_size);
+        outcome = CopyData(fileno(source.get()), fileno(dest.get()), progress);
     }
-    Progress progress = StartProgress(source_path, status.st_size);
-    CopyOutcome outcome = CopyData(fileno(source.get()), fileno(dest.get()), progress);
     source.reset();
-    bool close_failed = fclose(dest.release()) != 0;
+    close_failed = fclose(dest.release()) != 0;
+    // Complete or not, the file takes its final name, as a failed copy always left its part
+    // there; only an entry that took the name meanwhile keeps it.
+    if (part[0] != '\0' && !RenameWithoutReplacing(part.get(), dest_path)) {
+        bool taken = errno == EEXIST;
+        if (taken)
+            unlink(part.get());
+        if (taken && outcome == CopyOutcome::kDone && !close_failed)
+            return PopupError(kPathErrorWidth, kPathErrorHeight, "%s already exists", dest_path);
+        if (outcome == CopyOutcome::kDone)
+            close_failed = true;
+    }
     if (outcome == CopyOutcome::kReadFailed)
         return PopupError(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
     if (outcome == CopyOutcome::kWriteFailed || close_failed)
@@ -267,6 +453,14 @@ int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name)
         return PopupError(kErrorWidth, kErrorHeight, "path too long");
     if (rename(source, dest) != 0)
         return PopupError(kErrorWidth, kErrorHeight, "rename() failed");
+    changed_since_flush = true;
+    return 1;
+}
+
+static int RemoveDirectory(const char *path) {
+    if (rmdir(path) != 0)
+        return PopupError(kErrorWidth, kErrorHeight, "rmdir() failed");
+    changed_since_flush = true;
     return 1;
 }
 
@@ -276,23 +470,37 @@ struct DeleteLevel {
     struct stat status;
 };
 
-// Deletes every entry of the directory, then the directory itself.
-static int DeleteDirectory(const char *path) {
+static int DeleteEntry(const char *dir, const char *name, const dev_t *top_device);
+
+// Deletes every entry of the directory, then the directory itself; nothing on another file
+// system than device is entered.
+static int DeleteDirectory(const char *path, dev_t device) {
     int count = CountDir(path);
     auto entries = std::make_unique<EntryName[]>(count);
     int filled = SeekDir(path, entries.get(), count);
     for (int i = 0; i < filled; i++) {
         if (IsParentEntry(entries[i]))
             continue;
-        if (!DeleteDirEntry(path, entries[i]))
+        if (!DeleteEntry(path, entries[i], &device))
             return 0;
     }
-    if (rmdir(path) != 0)
-        return PopupError(kErrorWidth, kErrorHeight, "rmdir() failed");
-    return 1;
+    return RemoveDirectory(path);
 }
 
-int DeleteDirEntry(const char *dir, const char *name) {
+// Whether the directory at path is where a file system is mounted, also one bound from
+// elsewhere on the same file system. Kernels before 5.8 cannot tell: there the device decides.
+static bool IsMountRoot(const char *path) {
+#if defined(SYS_statx) && defined(STATX_ATTR_MOUNT_ROOT)
+    struct statx status;
+    if (syscall(SYS_statx, AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, 0, &status) == 0 &&
+        (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0)
+        return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+    (void)path;
+    return false;
+}
+
+static int DeleteEntry(const char *dir, const char *name, const dev_t *top_device) {
     auto level = std::make_unique<DeleteLevel>();
     if (!JoinPath(level->path, sizeof level->path, dir, name))
         return PopupError(kErrorWidth, kErrorHeight, "path too long");
@@ -307,16 +515,26 @@ int DeleteDirEntry(const char *dir, const char *name) {
         return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
     mode_t mode = level->status.st_mode;
     if (S_ISDIR(mode)) {
+        dev_t device = top_device == nullptr ? level->status.st_dev : *top_device;
+        // A file system mounted inside the entry (a card, a stick, a bound folder) is not the
+        // entry's: its mount point is only removed, which fails as long as it is mounted.
+        if (top_device != nullptr && (level->status.st_dev != device || IsMountRoot(level->path)))
+            return RemoveDirectory(level->path);
         if (entry_length < length)
             level->path[entry_length] = '/';
-        return DeleteDirectory(level->path);
+        return DeleteDirectory(level->path, device);
     }
     if (S_ISREG(mode) || S_ISLNK(mode)) {
         if (unlink(level->path) != 0)
             return PopupError(kErrorWidth, kErrorHeight, "unlink() failed");
+        changed_since_flush = true;
         return 1;
     }
     return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
+}
+
+int DeleteDirEntry(const char *dir, const char *name) {
+    return DeleteEntry(dir, name, nullptr);
 }
 
 char *BaseName(char *output, const char *path, size_t size) {

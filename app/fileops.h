@@ -6,14 +6,20 @@
 // Copies the entry name of source_dir, with everything under it, into dest_dir; 1 on success,
 // 0 after a failure that it has shown.
 int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name);
-// Copies one regular file to a new dest_path while drawing its progress; 1 on success, 0 after a
-// failure that it has shown.
+// Copies one regular file to a new dest_path while drawing its progress, under an unfinished name
+// beside it until the data is all there; 1 on success, 0 after a failure that it has shown.
 int CopyFile(const char *dest_path, const char *source_path);
 // Renames the entry name of source_dir into dest_dir; 1 on success, 0 after a shown failure.
 int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name);
-// Removes the entry name of dir with everything under it, links as links; 1 when it is gone,
-// 0 after a failure that it has shown.
+// Removes the entry name of dir with everything under it, links as links, never entering another
+// file system mounted inside it; 1 when it is gone, 0 after a failure that it has shown.
 int DeleteDirEntry(const char *dir, const char *name);
+// Puts what was written to the file system of dir onto its storage (syncfs, or sync on kernels
+// without it) before the caller shows the result.
+void FlushFileSystem(const char *dir);
+// Flushes the file system of dir as FlushFileSystem does when copy, move or delete changed
+// anything since the last flush; does nothing otherwise.
+void FlushChanges(const char *dir);
 // Puts the last component of path into output of size bytes and returns output; ends the process
 // when the component does not fit.
 char *BaseName(char *output, const char *path, size_t size);

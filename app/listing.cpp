@@ -31,7 +31,7 @@ int comp_func(const void *left, const void *right) {
     return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
 }
 
-int SeekDir(const char *path, EntryName *entries, int capacity) {
+int SeekDir(const char *path, EntryName *entries, int capacity, int *left_out) {
     DirPtr dir(opendir(path));
     if (!dir)
         FatalExit("error: cannot open dir %s\n", path);
@@ -40,12 +40,17 @@ int SeekDir(const char *path, EntryName *entries, int capacity) {
     EntryName files[kGroupLimit];
     int dir_count = 0;
     int file_count = 0;
+    int unlisted = 0;
     while (const dirent *entry = readdir(dir.get())) {
         if (IsDot(entry->d_name))
             continue;
-        // A directory whose name leaves no room in a slot for its "/" is listed by its full name
-        // among the other entries: cut short, the name could be another entry's.
-        if (entry->d_type == DT_DIR && strlen(entry->d_name) < kNameSize - 1) {
+        // A directory whose name leaves no room in a slot for its "/" is left out: cut short, the
+        // name could be another entry's, and among the files it could not be entered.
+        if (entry->d_type == DT_DIR && strlen(entry->d_name) >= kNameSize - 1) {
+            unlisted++;
+            continue;
+        }
+        if (entry->d_type == DT_DIR) {
             char *slot = dirs[dir_count];
             CopyString(slot, kNameSize - 1, entry->d_name);
             size_t length = strlen(slot);
@@ -60,6 +65,8 @@ int SeekDir(const char *path, EntryName *entries, int capacity) {
         }
     }
     dir.reset();
+    if (left_out != nullptr)
+        *left_out = unlisted;
 
     qsort(dirs, dir_count, kNameSize, comp_func);
     qsort(files, file_count, kNameSize, comp_func);

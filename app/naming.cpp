@@ -1,11 +1,13 @@
 // Creating a directory and renaming an entry, with a name typed in the line-input dialog.
 #include "app/commands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/fileops.h"
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
@@ -15,6 +17,13 @@ static const int kNameDialogWidth = 210;
 static const int kNameDialogHeight = 70;
 static const int kNameShownBytes = 35;
 static const mode_t kNewDirMode = 0755;
+
+// Any entry of that name is taken, a link to nothing or to itself included: renamed over, it
+// would be gone without a word.
+static bool Taken(const char *name) {
+    struct stat status;
+    return lstat(name, &status) == 0 || errno == EOVERFLOW;
+}
 
 // Asks for a name that starts as initial into result, then stands in the active pane's directory
 // so that the name is taken relative to it; false when that directory cannot be entered.
@@ -34,7 +43,7 @@ void MakeDirCommand(Browser &browser) {
         PopupError(kErrorWidth, kErrorHeight, "mkdir() failed");
         return;
     }
-    if (access(name, F_OK) == 0) {
+    if (Taken(name)) {
         PopupError(kErrorWidth, kErrorHeight, "\"%s\" already exists", name);
         return;
     }
@@ -43,6 +52,7 @@ void MakeDirCommand(Browser &browser) {
         return;
     }
     printf("mkdir: %s in %s\n", name, ActivePane(browser).path);
+    FlushFileSystem(ActivePane(browser).path);
     RelistPane(browser, browser.active);
 }
 
@@ -63,7 +73,7 @@ void RenameCommand(Browser &browser) {
         PopupError(kErrorWidth, kErrorHeight, "rename() failed");
         return;
     }
-    if (access(new_name, F_OK) == 0) {
+    if (Taken(new_name)) {
         PopupError(kErrorWidth, kErrorHeight, "\"%s\" already exists", new_name);
         return;
     }
@@ -73,5 +83,6 @@ void RenameCommand(Browser &browser) {
         PopupError(kErrorWidth, kErrorHeight, "rename() failed");
         return;
     }
+    FlushFileSystem(ActivePane(browser).path);
     RelistPane(browser, browser.active);
 }

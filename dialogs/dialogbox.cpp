@@ -3,8 +3,8 @@
 #include <SDL_ttf.h>
 #include <cstdarg>
 #include <cstdio>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "input/input.h"
@@ -273,12 +273,53 @@ static int ConfirmLoop(const ConfirmButtons &buttons) {
     return choice;
 }
 
+// Bytes of the well-formed character that begins at text, or 0 when no character begins there:
+// a stray continuation byte, a lead without its continuations, an overlong form, a surrogate or a
+// code point past U+10FFFF.
+static int WellFormedLength(const unsigned char *text) {
+    unsigned char first = text[0];
+    if (first < 0x80)
+        return 1;
+    int length = first >= 0xC2 && first <= 0xDF   ? 2
+                 : first >= 0xE0 && first <= 0xEF ? 3
+                 : first >= 0xF0 && first <= 0xF4 ? 4
+                                                  : 0;
+    // The second byte's range depends on the first; the later ones are any continuation.
+    unsigned char low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
+    for (int i = 1; i < length; i++) {
+        unsigned char next = text[i];
+        if (i == 1 ? next < low || next > high : next < 0x80 || next > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+// Replaces in place, by "?", every byte of text that cannot be part of a UTF-8 character.
+static void ReplaceStrayBytes(char *text) {
+    unsigned char *at = reinterpret_cast<unsigned char *>(text);
+    while (*at != '\0') {
+        int length = WellFormedLength(at);
+        if (length == 0) {
+            *at = '?';
+            length = 1;
+        }
+        at += length;
+    }
+}
+
 int PopupConfirm(int width, int height, const char *text) {
     CentredPopup popup;
     if (!OpenCentredPopup(width, height, "Confirm", popup) || !popup.saved)
         return 0;
     const PopupLayout &layout = popup.layout;
-    DrawText(layout.text_area, text);
+    // A question about a name that is not UTF-8 still shows the name; the caller acts on the
+    // name as it is.
+    size_t size = strlen(text) + 1;
+    auto shown = std::make_unique<char[]>(size);
+    CopyString(shown.get(), size, text);
+    ReplaceStrayBytes(shown.get());
+    DrawText(layout.text_area, shown.get());
     ConfirmButtons buttons;
     buttons.cancel = Place(layout.left + kConfirmButtonInset, layout.button_y);
     buttons.ok = Place(kScreenWidth - kConfirmButtonInset - layout.left - TextWidth(kOkLabel),

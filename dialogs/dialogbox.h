@@ -71,5 +71,6 @@ int PopupMessage(int width, int height, const char *title, const char *text);
 // result of the operation whose failure it reports.
 int PopupError(int width, int height, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
-// Asks text with Cancel and Ok; 1 when Ok is accepted, 0 for Cancel or when too large.
+// Asks text, every byte that is not part of a character shown as "?", with Cancel and Ok; 1 when
+// Ok is accepted, 0 for Cancel or when too large.
 int PopupConfirm(int width, int height, const char *text);

@@ -66,7 +66,8 @@ static SDL_Surface *keyBits[kKeyboardImages] = {};
 
 static int32_t selected_x = 1;
 static int32_t selected_y = 1;
-static int32_t holding = 0;
+// Starts as if a key were held: the key that opened the first dialog types nothing into it.
+static int32_t holding = 1;
 static int32_t shifted = 0;
 static int32_t mode = 0;
 static int32_t initialized = 0;

@@ -273,3 +273,25 @@ TEST(NamingInTheBrowser, TheOpeningButtonsHeldIntoTheDialogTypeNothing) {
         EXPECT_TRUE(IsDir(root / "zz"));
     }
 }
+
+TEST(NamingCommands, AnyEntryOfTheNameIsTakenLinksIncluded) {
+    TempDir dir;
+    WriteFile(dir / "a", "a");
+    ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(symlink("looping", (dir / "looping").c_str()), 0);
+    for (std::string link : {"dangling", "looping"}) {
+        NamingRun renamed = RunCommand({RenameCommand, dir.path, 1}, Typed(link, 1));
+        ASSERT_EQ(renamed.status, 0) << renamed.out;
+        EXPECT_EQ(renamed["popup"], "\"" + link + "\" already exists");
+        EXPECT_EQ(CountOf(renamed.out, "rename: "), 0);
+        NamingRun made = RunCommand({MakeDirCommand, dir.path, 1}, Typed(link));
+        ASSERT_EQ(made.status, 0) << made.out;
+        EXPECT_EQ(made["popup"], "\"" + link + "\" already exists");
+        EXPECT_EQ(CountOf(made.out, "mkdir: "), 0);
+    }
+    EXPECT_EQ(ReadFile(dir / "a"), "a");
+    char target[64] = {};
+    EXPECT_GT(readlink((dir / "dangling").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), dir / "nowhere");
+    EXPECT_FALSE(Exists(dir / "nowhere"));
+}

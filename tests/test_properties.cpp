@@ -100,6 +100,16 @@ static std::vector<std::string> Listed(const std::string &dir) {
     return std::vector<std::string>(table.get(), table.get() + stored);
 }
 
+// Whether the directory holds a directory whose name leaves no room for its "/": the listing
+// leaves it out, so a copy stops there and a delete cannot empty the directory.
+static bool HoldsUnlisted(const std::string &dir) {
+    int count = CountDir(dir.c_str());
+    auto table = std::make_unique<EntryName[]>(count);
+    int left_out = 0;
+    SeekDir(dir.c_str(), table.get(), count, &left_out);
+    return left_out > 0;
+}
+
 static bool Fits(const std::string &dir, const std::string &name) {
     return dir.size() + name.size() + 2 <= kPathSize;
 }
@@ -116,7 +126,7 @@ static bool CopyMustSucceed(const std::string &dest_dir, const std::string &sour
         return false;
     if (S_ISREG(status.st_mode))
         return true;
-    if (!S_ISDIR(status.st_mode))
+    if (!S_ISDIR(status.st_mode) || HoldsUnlisted(source))
         return false;
     for (const std::string &entry : Listed(source))
         if (entry != "../" && !CopyMustSucceed(dest, source, entry))
@@ -168,7 +178,7 @@ static bool DeleteMustSucceed(const std::string &path) {
         return false;
     if (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode))
         return true;
-    if (!S_ISDIR(status.st_mode))
+    if (!S_ISDIR(status.st_mode) || HoldsUnlisted(path))
         return false;
     for (const std::string &name : Listed(path))
         if (name != "../" && !DeleteMustSucceed(path + "/" + name))
