@@ -222,6 +222,12 @@ big_prepare() {
 big_ours() { "$bench" copy "$work/out" "$work/src" big; }
 big_ref() { cp "$work/src/big" "$work/out/big"; }
 big_check() { cmp "$work/src/big" "$work/out/big"; }
+# The same with the flush that the copy command makes before the panes show the result; cp's
+# data is flushed with its file system (sync -f, the same syncfs) likewise.
+bigflush_prepare() { big_prepare; }
+bigflush_ours() { "$bench" copyflush "$work/out" "$work/src" big; }
+bigflush_ref() { cp "$work/src/big" "$work/out/big" && sync -f "$work/out"; }
+bigflush_check() { big_check; }
 
 # The tree copies go to fresh folders and stay for the delete row: deleting between rounds would
 # slow the later rounds by seconds (see settle_inodes).
@@ -240,6 +246,10 @@ tree_check() {
     diff -r "$work/src/tree" "$tree_dest/tree" >/dev/null
     copied_trees+=("$tree_dest")
 }
+treeflush_prepare() { tree_prepare; }
+treeflush_ours() { "$bench" copyflush "$tree_dest" "$work/src" tree/; }
+treeflush_ref() { cp -r "$work/src/tree" "$tree_dest/tree" && sync -f "$tree_dest"; }
+treeflush_check() { diff -r "$work/src/tree" "$tree_dest/tree" >/dev/null; }
 
 deletes=0
 delete_prepare() {
@@ -284,11 +294,11 @@ count_rows() {
         "$(thousands "$popup") instructions" "frame budget $(thousands $frame_budget)" \
         "$(ratio "$popup" $frame_budget)" "report" "—"
 
-    note "peak memory: the idle browser and the copy of d/ into itself, by turns"
+    note "peak memory: the idle browser and the copy of a chain deeper than a path reaches, by turns"
     local idle_kib=() deep_kib=() levels dir
     for ((round = 0; round < count_rounds; round++)); do
         dir=$work/memory$round
-        mkdir -p "$dir/idle/d" "$dir/deep/d"
+        mkdir -p "$dir/idle/d" "$dir/deep/e" "$dir/deep$(printf '/d%.0s' $(seq 700))"
         (cd "$dir/idle" && timed "$bench" idle 200 >/dev/null)
         idle_kib+=("$(bench_value maxrss_kib)")
         (cd "$dir/deep" && timed "$bench" deepcopy >/dev/null)
@@ -306,7 +316,7 @@ count_rows() {
     deep_median=$(median "${deep_kib[@]}")
     row "peak memory (max RSS), idle browser" "200 frames; $count_rounds rounds" \
         "$(thousands "$idle_median") KiB" "—" "—" "reference" "—"
-    row "peak memory (max RSS), copy of a directory into its own subdirectory until \"path too long\"" \
+    row "peak memory (max RSS), copy of a chain of directories until \"path too long\"" \
         "$levels levels, through the browser (Y, then A on the popup); $count_rounds rounds" \
         "$(thousands "$deep_median") KiB" "idle browser $(thousands "$idle_median") KiB" \
         "+$(thousands $((deep_median - idle_median))) KiB" "≤ idle + 8,192 KiB" \
@@ -337,6 +347,10 @@ wall_rows() {
     cat "$work/src/big" >/dev/null
     alternate big
     wall_row "copy one file, page cache warm (CopyDirEntry)" "$size_mib MiB" "cp" 1.05
+    note "the same copy, then its file system flushed, against cp and sync -f"
+    alternate bigflush
+    wall_row "copy one file, then flush (CopyDirEntry + FlushChanges)" "$size_mib MiB" \
+        "cp; sync -f" 1.05
     rm -f "$work/src/big" "$work/out/big"
 
     note "copy of the tree against cp -r, the copy dialog drawn for every file"
@@ -345,6 +359,11 @@ wall_rows() {
     wall_row "copy a tree, the dialog drawn for each file (CopyDirEntry)" \
         "$tree_dirs directories × $tree_files files of 4 KiB ($((tree_dirs * tree_files)) files)" \
         "cp -r" 2.0
+    note "the same tree copy, then its file system flushed, against cp -r and sync -f"
+    alternate treeflush
+    wall_row "copy a tree, then flush (CopyDirEntry + FlushChanges)" \
+        "$tree_dirs directories × $tree_files files of 4 KiB ($((tree_dirs * tree_files)) files)" \
+        "cp -r; sync -f" 2.0
 
     note "delete of the tree against rm -rf"
     alternate delete

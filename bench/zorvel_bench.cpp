@@ -1,6 +1,8 @@
 // Runs one of the file manager's own operations on the dummy display for bench/run.sh, with the
 // buttons scripted pass by pass where the operation waits for them:
 //   zorvel_bench copy DEST_DIR SOURCE_DIR NAME  one CopyDirEntry, its dialogs drawn
+//   zorvel_bench copyflush DEST_DIR SOURCE_DIR NAME  the same, then the flush of DEST_DIR's file
+//                                               system that the copy command makes
 //   zorvel_bench delete DIR NAME                one DeleteDirEntry
 //   zorvel_bench list DIR COUNT                 COUNT listings of DIR (CountDir, then SeekDir)
 //   zorvel_bench idle FRAMES                    the browser in the working directory: FRAMES
@@ -8,10 +10,11 @@
 //   zorvel_bench move FRAMES                    FRAMES frames, each with a fresh DOWN or UP press,
 //                                               so that both panes are drawn, then quit
 //   zorvel_bench popup COUNT                    COUNT message popups, each opened and closed by A
-//   zorvel_bench deepcopy                       the browser in a directory that holds d/: the
-//                                               right pane enters d/, the left pane copies d/
-//                                               into it until "path too long", A closes the
-//                                               popup, then quit
+//   zorvel_bench deepcopy                       the browser in a directory that holds d/, a chain
+//                                               of directories deeper than a path reaches, and
+//                                               e/: the right pane enters e/, the left pane
+//                                               copies d/ into it until "path too long", A
+//                                               closes the popup, then quit
 // The 10 ms pause of each pass is skipped: it sleeps and counts for neither time nor
 // instructions. Results go to standard output after Init's log line, one "bench NAME VALUE" a
 // line, the process's peak resident memory last. The status is 0 when the operation did what
@@ -124,11 +127,13 @@ static void ReportPeakMemory() {
 }
 
 // No End() after the file operations: its sync would be timed too, and cp and rm do none.
-static int RunCopy(const char *dest_dir, const char *source_dir, const char *name) {
+static int RunCopy(const char *dest_dir, const char *source_dir, const char *name, bool flush) {
     if (!OpenDisplay())
         return 1;
     timespec start = Now();
     int result = CopyDirEntry(dest_dir, source_dir, name);
+    if (flush)
+        FlushChanges(dest_dir);
     printf("bench seconds %.3f\n", Seconds(start, Now()));
     return result == 1 ? 0 : 1;
 }
@@ -206,16 +211,17 @@ static int RunPopups(int count) {
 static int RunDeepCopy() {
     Tap(SDLK_RIGHT, 0);   // the right pane is active
     Tap(SDLK_DOWN, 2);    // its cursor on d/
-    Tap(SDLK_LCTRL, 4);   // A: the right pane enters d/
-    Tap(SDLK_LEFT, 6);    // the left pane is active
-    Tap(SDLK_DOWN, 8);    // its cursor on d/
-    Tap(SDLK_LSHIFT, 10); // Y: copy d/ into the right pane's directory, which is d/ itself
-    Tap(SDLK_LCTRL, 12);  // A: closes "path too long"
-    QuitAt(16);
-    if (RunBrowser() != 0 || pass_count != 17)
+    Tap(SDLK_DOWN, 4);    // then on e/
+    Tap(SDLK_LCTRL, 6);   // A: the right pane enters e/
+    Tap(SDLK_LEFT, 8);    // the left pane is active
+    Tap(SDLK_DOWN, 10);   // its cursor on d/
+    Tap(SDLK_LSHIFT, 12); // Y: copy d/ into e/
+    Tap(SDLK_LCTRL, 14);  // A: closes "path too long"
+    QuitAt(18);
+    if (RunBrowser() != 0 || pass_count != 19)
         return 1;
-    // The levels the copy made: d/d, d/d/d and so on.
-    std::string path = "d/d";
+    // The levels the copy made: e/d, e/d/d and so on.
+    std::string path = "e/d";
     int levels = 0;
     struct stat status;
     while (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
@@ -227,7 +233,7 @@ static int RunDeepCopy() {
 }
 
 static int Usage() {
-    fputs("usage: zorvel_bench copy DEST_DIR SOURCE_DIR NAME | delete DIR NAME | list DIR COUNT"
+    fputs("usage: zorvel_bench copy|copyflush DEST_DIR SOURCE_DIR NAME | delete DIR NAME | list DIR COUNT"
           " | idle FRAMES | move FRAMES | popup COUNT | deepcopy\n",
           stderr);
     return 2;
@@ -238,7 +244,9 @@ static int Run(int argc, char *argv[]) {
         return Usage();
     const char *mode = argv[1];
     if (strcmp(mode, "copy") == 0 && argc == 5)
-        return RunCopy(argv[2], argv[3], argv[4]);
+        return RunCopy(argv[2], argv[3], argv[4], false);
+    if (strcmp(mode, "copyflush") == 0 && argc == 5)
+        return RunCopy(argv[2], argv[3], argv[4], true);
     if (strcmp(mode, "delete") == 0 && argc == 4)
         return RunDelete(argv[2], argv[3]);
     if (strcmp(mode, "list") == 0 && argc == 4)
