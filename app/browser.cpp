@@ -85,12 +85,15 @@ void FillScreen(SDL_Color color) {
 // Reads where the process stands into the pane's path; false, leaving the path as it was, when
 // the process stands in a directory that has been removed.
 static bool ReadWorkingDir(Pane &pane) {
-    char *read = getcwd(pane.path, sizeof pane.path);
-    if (read == nullptr && errno == ERANGE)
+    // A failed read may leave text in its buffer: the pane's path stays untouched until it works.
+    char cwd[kPathSize];
+    if (getcwd(cwd, sizeof cwd) != nullptr) {
+        CopyString(pane.path, sizeof pane.path, cwd);
+        return true;
+    }
+    if (errno == ERANGE)
         FatalExit("error: pathname too long\n");
-    if (read == nullptr)
-        return false;
-    return true;
+    return false;
 }
 
 // Whether the directory at path is gone: a component of it missing or not a directory.
@@ -174,11 +177,12 @@ static void CursorUp(Browser &browser) {
 // leaves the path as it was.
 static void ChangeDir(Browser &browser, const char *name) {
     Pane &pane = browser.pane[browser.active];
-    // Both changes are made whatever the first one gave: the path is read back from where the
-    // process stands.
+    // The path is read back from where the process stands, so neither result is needed.
     if (chdir(pane.path) != 0) {
+        // The second change is made all the same, relative to where the process stands.
     }
     if (chdir(name) != 0) {
+        // A directory that cannot be entered leaves the process where it was.
     }
     if (ReadWorkingDir(pane))
         printf("chdir: %s\n", pane.path);

@@ -170,11 +170,12 @@ static int OwnMounts() {
     return 0;
 }
 
-// Starts a plan in a tree whose left pane shows root and whose right pane shows root/right_path
-// (entered row by row, each row counted from the top of the listing).
-static KeyPlan TwoPanePlan(const std::vector<int> &right_rows, int limit = 5000) {
+// Starts a plan that leaves the left pane active in the start directory and the right pane in the
+// directory reached by entering, one after another, the entries at right_rows (each row counted
+// from the top of the listing it is in).
+static KeyPlan TwoPanePlan(const std::vector<int> &right_rows) {
     ScriptClear();
-    ScriptLimit(limit);
+    ScriptLimit(5000);
     KeyPlan plan;
     plan.Tap(kRight);
     for (int row : right_rows) {
