@@ -233,7 +233,8 @@ static int RunDeepCopy() {
 }
 
 static int Usage() {
-    fputs("usage: zorvel_bench copy|copyflush DEST_DIR SOURCE_DIR NAME | delete DIR NAME | list DIR COUNT"
+    fputs("usage: zorvel_bench copy|copyflush DEST_DIR SOURCE_DIR NAME | delete DIR NAME | list "
+          "DIR COUNT"
           " | idle FRAMES | move FRAMES | popup COUNT | deepcopy\n",
           stderr);
     return 2;
