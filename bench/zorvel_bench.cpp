@@ -220,8 +220,8 @@ static int RunDeepCopy() {
     QuitAt(18);
     if (RunBrowser() != 0 || pass_count != 19)
         return 1;
-    // The levels the copy made: e/d, e/d/d and so on.
-    std::string path = "e/d";
+    // The levels the copy made: e/d, e/d/d and so on, from e/, where entering it left the process.
+    std::string path = "d";
     int levels = 0;
     struct stat status;
     while (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
