@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <unistd.h>
 
 #include "app/fileops.h"
@@ -22,17 +21,26 @@ static Pane &OtherPane(Browser &browser) {
     return browser.pane[1 - browser.active];
 }
 
-// The path as one shell word: inside single quotes, each quote written as '\''.
-static std::string ShellQuoted(const char *path) {
-    std::string quoted = "'";
-    for (const char *at = path; *at != '\0'; at++) {
-        if (*at == '\'')
-            quoted += "'\\''";
-        else
-            quoted += *at;
+// The path as one shell word in quoted, of quoted_size bytes: inside single quotes, each quote
+// written as '\''. False when it does not fit.
+static bool ShellQuoted(char *quoted, size_t quoted_size, const char *path) {
+    size_t length = 0;
+    auto append = [&](const char *text) {
+        for (; *text != '\0'; text++) {
+            if (length + 1 >= quoted_size)
+                return false;
+            quoted[length++] = *text;
+        }
+        return true;
+    };
+    bool fits = append("'");
+    for (const char *at = path; fits && *at != '\0'; at++) {
+        const char single[2] = {*at, '\0'};
+        fits = append(*at == '\'' ? "'\\''" : single);
     }
-    quoted += "'";
-    return quoted;
+    fits = fits && append("'");
+    quoted[length] = '\0';
+    return fits;
 }
 
 void ExecuteCommand(Browser &browser) {
@@ -50,8 +58,9 @@ void ExecuteCommand(Browser &browser) {
     }
     End();
     fflush(stdout);
-    std::string command = ShellQuoted(full_path);
-    execlp("/bin/sh", "/bin/sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    char command[kShellWordSize];
+    if (ShellQuoted(command, sizeof command, full_path))
+        execlp("/bin/sh", "/bin/sh", "-c", command, static_cast<char *>(nullptr));
     if (chdir(option.start_dir) == 0)
         execlp("./zorvel.dge", "./zorvel.dge", static_cast<char *>(nullptr));
     FatalExit("error: cannot start /bin/sh nor restart ./zorvel.dge\n");

@@ -56,6 +56,9 @@ static_assert(kLineCapacity + 1 <= static_cast<int>(kScratchSize), "a typed name
 // A pane's directory joined with one of its names: always fits, so a path is never cut.
 constexpr size_t kJoinedPathSize = kPathSize + kNameSize;
 
+// A joined path as one quoted shell word: every byte a quote written as four, two quotes around.
+constexpr size_t kShellWordSize = 4 * kJoinedPathSize + 3;
+
 // A message of the file operations, or a copied file's shown name, terminator included.
 constexpr size_t kMessageSize = 2048;
 
