@@ -48,36 +48,8 @@ step() {
 # A library is built once; its stamp names the source version it was built from.
 built() { [ -f "$stamps/$1" ]; }
 
-# --- Sources: Debian's source packages through a private apt configuration that lists the
-# machine's own archives as deb-src, so that the machine's apt setup stays as it is.
-apt_dir=$out/apt
-private_apt() {
-  private_apt_tool apt-get "$@"
-}
-private_apt_tool() {
-  tool=$1
-  shift
-  "$tool" -q -o APT::Architecture=mipsel -o APT::Architectures::=mipsel -o Dir::Etc::SourceList="$apt_dir/sources.list" \
-    -o Dir::Etc::SourceParts="$apt_dir/sources.list.d" -o Dir::State::Lists="$apt_dir/lists" \
-    -o Dir::Cache="$apt_dir/cache" -o APT::Sandbox::User=root "$@"
-}
-write_sources() {
-  mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
-  : >"$apt_dir/sources.list"
-  if [ -f /etc/apt/sources.list ]; then
-    sed -n 's/^[[:space:]]*deb[[:space:]]\(.*\)/deb-src \1\ndeb \1/p' /etc/apt/sources.list >>"$apt_dir/sources.list"
-  fi
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$file" ] || continue
-    sed 's/^Types:.*/Types: deb-src deb/' "$file" >"$apt_dir/sources.list.d/$(basename "$file")"
-  done
-  for file in /etc/apt/sources.list.d/*.list; do
-    [ -f "$file" ] || continue
-    sed -n 's/^[[:space:]]*deb[[:space:]]\(.*\)/deb-src \1\ndeb \1/p' "$file" >>"$apt_dir/sources.list"
-  done
-  private_apt update
-  touch "$stamps/apt-sources"
-}
+# --- Sources: Debian's source packages through the private apt configuration.
+. "$here/scripts/console-apt.sh"
 # Unpacks a source package with Debian's patches applied (dpkg-source -x, through apt-get
 # source) and records its folder.
 fetch() {
@@ -99,10 +71,11 @@ fetch() {
 for package in musl zlib libpng1.6 freetype libsdl1.2 sdl-ttf2.0 sdl-image1.2; do
   ls -d "$src/$package"-*/ >/dev/null 2>&1 && continue
   [ -f "$stamps/no-source-$package" ] && continue
-  [ -f "$stamps/apt-sources" ] || step apt-sources write_sources
+  [ -f "$stamps/apt-sources" ] || step apt-sources private_apt_ready
   case $package in
   sdl-*)
-    if ! (step "fetch-$package" fetch "$package"); then
+    echo "== fetch-$package"
+    if ! (fetch "$package") >"$logs/fetch-$package.log" 2>&1; then
       echo "build-console: no source of $package: its static library comes from Debian's mipsel package"
       touch "$stamps/no-source-$package"
     fi
@@ -249,7 +222,7 @@ prebuilt_shims() {
 }
 if built sdl_ttf; then :
 elif [ -f "$stamps/no-source-sdl-ttf2.0" ]; then
-  [ -f "$stamps/apt-sources" ] || step apt-sources write_sources
+  [ -f "$stamps/apt-sources" ] || step apt-sources private_apt_ready
   step sdl_ttf-prebuilt prebuilt_library libsdl-ttf2.0-dev SDL_ttf
   echo prebuilt >"$stamps/sdl_ttf"
 else
@@ -257,7 +230,7 @@ else
 fi
 if built sdl_image; then :
 elif [ -f "$stamps/no-source-sdl-image1.2" ]; then
-  [ -f "$stamps/apt-sources" ] || step apt-sources write_sources
+  [ -f "$stamps/apt-sources" ] || step apt-sources private_apt_ready
   step sdl_image-prebuilt prebuilt_library libsdl-image1.2-dev SDL_image
   echo prebuilt >"$stamps/sdl_image"
 else

@@ -1,0 +1,213 @@
+// The desktop side of scripts/console-system-test.sh: draws the frames that the desktop program
+// shows for a session of button presses, and compares a screendump of the emulated console's
+// framebuffer with them.
+//
+//   zorvel_console_frames record SESSION TREE OUT   runs the session in TREE, frames into OUT
+//   zorvel_console_frames compare DUMP FRAME...      DUMP against the best of the FRAMEs
+//
+// A session is one step a line: "tap B1+B2+..." (the buttons before the last are held around
+// the press of the last), "capture NAME" (the screen once nothing changes, as NAME.bmp), and
+// "copying NAME" (every frame drawn while the copy started by the tap before it runs, as
+// NAME-001.bmp and on). Buttons: up down left right a b x y l r start select.
+#include <SDL.h>
+#include <SDL_image.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/harness.h"
+
+namespace {
+
+struct ButtonKey {
+    const char *name;
+    SDLKey key;
+};
+const ButtonKey kButtonKeys[] = {
+    {"up", SDLK_UP},         {"down", SDLK_DOWN},      {"left", SDLK_LEFT},
+    {"right", SDLK_RIGHT},   {"a", SDLK_LCTRL},        {"b", SDLK_LALT},
+    {"x", SDLK_SPACE},       {"y", SDLK_LSHIFT},       {"l", SDLK_TAB},
+    {"r", SDLK_BACKSPACE},   {"start", SDLK_RETURN},   {"select", SDLK_ESCAPE},
+};
+
+bool KeyOf(const std::string &name, SDLKey &key) {
+    for (const ButtonKey &button : kButtonKeys) {
+        if (name == button.name) {
+            key = button.key;
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Capture {
+    int first_pass_count; // passes sampled when its first flip may come
+    int last_pass_count;  // passes sampled at its last flip, before the next tap; -1 open
+    std::string path;
+};
+constexpr int kMostFlips = 20000;
+
+int Record(const char *session_path, const std::string &tree, const std::string &out) {
+    std::ifstream session(session_path);
+    if (!session) {
+        fprintf(stderr, "cannot read %s\n", session_path);
+        return 2;
+    }
+    ScriptClear();
+    KeyPlan plan;
+    // A few passes first, so that the start screen has frames of its own.
+    plan.Wait(3);
+    int last_press = -1;
+    int copy_frames = 0;
+    std::vector<Capture> captures;
+    int copying_pass_count = -1;
+    std::string copying_prefix;
+    std::string line;
+    while (std::getline(session, line)) {
+        std::istringstream words(line);
+        std::string verb, argument;
+        words >> verb >> argument;
+        if (verb.empty() || verb[0] == '#')
+            continue;
+        if (verb == "tap") {
+            std::vector<SDLKey> keys;
+            std::istringstream names(argument);
+            std::string name;
+            while (std::getline(names, name, '+')) {
+                SDLKey key;
+                if (!KeyOf(name, key)) {
+                    fprintf(stderr, "unknown button %s\n", name.c_str());
+                    return 2;
+                }
+                keys.push_back(key);
+            }
+            // A capture before this tap ends before its first key goes down.
+            for (Capture &capture : captures) {
+                if (capture.last_pass_count < 0)
+                    capture.last_pass_count = plan.pass;
+            }
+            int held = static_cast<int>(keys.size()) - 1;
+            for (int i = 0; i < held; i++)
+                ScriptHold(keys[i], plan.pass, plan.pass + 3);
+            last_press = plan.pass + (held > 0 ? 1 : 0);
+            ScriptTap(keys.back(), last_press);
+            plan.pass += held > 0 ? 4 : 2;
+        } else if (verb == "capture") {
+            // The screen as it stands when the next press comes: the last flip after the press
+            // before it was sampled and before the next one is.
+            captures.push_back({last_press + 1, -1, out + "/" + argument + ".bmp"});
+            // The user looks before the next press, as the emulated session waits for the
+            // screen to settle: popups that open after a wait for release get their frames.
+            plan.Wait(5);
+        } else if (verb == "copying") {
+            copying_pass_count = last_press + 1;
+            copying_prefix = out + "/" + argument;
+        } else {
+            fprintf(stderr, "unknown step %s\n", verb.c_str());
+            return 2;
+        }
+    }
+    for (int flip = 1; flip <= kMostFlips; flip++) {
+        ScriptOnFlip(flip, [&] {
+            const int pass_count = ScriptPass();
+            for (const Capture &capture : captures) {
+                if (pass_count >= capture.first_pass_count &&
+                    (capture.last_pass_count < 0 || pass_count <= capture.last_pass_count))
+                    SDL_SaveBMP(SDL_GetVideoSurface(), capture.path.c_str());
+            }
+            // The copy runs inside the pass of its press: every flip until the next sample.
+            if (pass_count == copying_pass_count) {
+                char path[512];
+                snprintf(path, sizeof path, "%s-%03d.bmp", copying_prefix.c_str(), ++copy_frames);
+                SDL_SaveBMP(SDL_GetVideoSurface(), path);
+            }
+        });
+    }
+    ScriptLimit(plan.pass + 50);
+    ChildResult result = RunBrowser(tree);
+    fputs(result.out.c_str(), stdout);
+    // The last flip of the copy's pass is the browser's, drawn over the closed dialog.
+    if (copying_pass_count >= 0) {
+        int last = 0;
+        char path[512];
+        for (;;) {
+            snprintf(path, sizeof path, "%s-%03d.bmp", copying_prefix.c_str(), last + 1);
+            if (access(path, F_OK) != 0)
+                break;
+            last++;
+        }
+        snprintf(path, sizeof path, "%s-%03d.bmp", copying_prefix.c_str(), last);
+        if (last > 0)
+            remove(path);
+    }
+    return result.status;
+}
+
+// The screen's picture inside a framebuffer that may be larger: at its top left, or centred.
+double Mismatch(SDL_Surface *dump, SDL_Surface *frame, int left, int top) {
+    if (left < 0 || top < 0 || left + frame->w > dump->w || top + frame->h > dump->h)
+        return 1.0;
+    int differing = 0;
+    for (int y = 0; y < frame->h; y++) {
+        for (int x = 0; x < frame->w; x++) {
+            SDL_Color want = ColorAt(frame, x, y);
+            SDL_Color got = ColorAt(dump, left + x, top + y);
+            // A 16-bit framebuffer keeps 5 or 6 bits of each channel.
+            if (abs(want.r - got.r) > 8 || abs(want.g - got.g) > 4 || abs(want.b - got.b) > 8)
+                differing++;
+        }
+    }
+    return static_cast<double>(differing) / (frame->w * frame->h);
+}
+
+int Compare(int count, char **paths) {
+    SDL_Surface *dump = IMG_Load(paths[0]);
+    if (dump == nullptr) {
+        fprintf(stderr, "cannot read %s\n", paths[0]);
+        return 2;
+    }
+    double best = 1.0;
+    const char *best_frame = "";
+    for (int i = 1; i < count; i++) {
+        SDL_Surface *frame = SDL_LoadBMP(paths[i]);
+        if (frame == nullptr) {
+            fprintf(stderr, "cannot read %s\n", paths[i]);
+            return 2;
+        }
+        const int centred_left = (dump->w - frame->w) / 2;
+        const int centred_top = (dump->h - frame->h) / 2;
+        for (double share : {Mismatch(dump, frame, 0, 0),
+                             Mismatch(dump, frame, centred_left, centred_top)}) {
+            if (share < best) {
+                best = share;
+                best_frame = paths[i];
+            }
+        }
+        SDL_FreeSurface(frame);
+    }
+    SDL_FreeSurface(dump);
+    const char *base = strrchr(best_frame, '/');
+    printf("%.2f%% of the pixels differ from %s\n", best * 100, base ? base + 1 : best_frame);
+    // Room for a few glyph pixels that FreeType builds round differently.
+    return best <= 0.005 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 5 && strcmp(argv[1], "record") == 0)
+        return Record(argv[2], argv[3], argv[4]);
+    if (argc >= 4 && strcmp(argv[1], "compare") == 0) {
+        SDL_Init(0);
+        return Compare(argc - 2, argv + 2);
+    }
+    fputs("usage: zorvel_console_frames record SESSION TREE OUT\n"
+          "       zorvel_console_frames compare DUMP FRAME...\n",
+          stderr);
+    return 2;
+}
