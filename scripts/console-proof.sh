@@ -117,4 +117,12 @@ grep -qx "path: $tree" "$proof/run-stdout.txt" || fail "no 'path: $tree' line"
 [ "$(tail -n 1 "$proof/run-stdout.txt")" = "sync disc" ] || fail "the last line is not 'sync disc'"
 grep -q getdents "$proof/run-listing.txt" || fail "the tree was not listed"
 echo "listed the tree: $(grep -c getdents "$proof/run-listing.txt") directory reads"
+if [ "$cpu" != 4Kc ]; then
+  # What those instructions do to a run on a release 1 core, kept as evidence.
+  status=0
+  sh -c 'cd "$1" && SDL_VIDEODRIVER=dummy timeout 60 qemu-mipsel-static -cpu 4Kc "$2" -f "$3"' \
+    sh "$tree" "$program" "$font" >"$proof/run-4Kc.txt" 2>&1 </dev/null || status=$?
+  echo "the same run under -cpu 4Kc: status $status ($(grep -o 'target signal [0-9]* ([^)]*)' \
+    "$proof/run-4Kc.txt" | head -n 1))"
+fi
 echo "console-proof: passed (evidence in $proof)"
