@@ -1,13 +1,17 @@
 #!/bin/sh
 # Builds the program for the console itself into build-console/: a statically linked 32-bit
-# little-endian MIPS program of release 1 instructions only (-march=mips32) that needs nothing on
-# the console but its kernel. Leaves build-console/zorvel.dge and build-console/graphics/.
+# little-endian MIPS program compiled for release 1 (-march=mips32) that needs nothing on the
+# console but its kernel. Leaves build-console/zorvel.dge (with its link map zorvel.dge.map) and
+# build-console/graphics/.
 #
 # Everything comes from Debian: the cross compiler and binutils as packages, and the C library
 # (musl), zlib, libpng, FreeType, SDL 1.2 (framebuffer and dummy video only, no audio, no X11),
 # SDL_ttf and SDL_image (PNG only) built from Debian's source packages of the archive this machine
-# already uses. Each library is built once and kept; a second run only rebuilds the program. Each
-# step writes build-console/logs/<step>.log, and a failing step names itself and its log.
+# already uses. Where the archive's mirror does not serve SDL_ttf's or SDL_image's sources, that
+# library is Debian's prebuilt mipsel static one, which holds release 2 instructions
+# (scripts/console-proof.sh names them). Each library is built once and kept (rm -rf
+# build-console to build all anew); a second run only rebuilds the program. Each step writes
+# build-console/logs/<step>.log, and a failing step names itself and shows its log's end.
 # Run as root on Debian 12: it installs what it needs.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,7 +49,7 @@ step() {
     exit 1
   fi
 }
-# A library is built once; its stamp names the source version it was built from.
+# A library is built once: its stamp in build-console/stamps says so.
 built() { [ -f "$stamps/$1" ]; }
 
 # --- Sources: Debian's source packages through the private apt configuration.

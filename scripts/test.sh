@@ -2,7 +2,8 @@
 # Sets up, builds and runs the whole test suite: on this machine with SDL 1.2; again under the
 # address, undefined-behaviour and leak sanitizers with a short monkey run; each fuzz target for a
 # few seconds; again with sdl12-compat in SDL 1.2's place; and built for the console's mipsel CPU
-# under emulation.
+# under emulation; then the console's own static program is built from Debian's sources and proven
+# at the instruction level and on an emulated framebuffer machine.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup.sh" "$here/build-test" Debug
@@ -13,3 +14,5 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/cross-test.sh"
 # The folders' includes run one way.
 "$here/scripts/check-layers.sh"
+"$here/scripts/console-proof.sh"
+"$here/scripts/console-system-test.sh"

@@ -176,9 +176,11 @@ TEST(ExecuteCommand, NamesRunOnlyThemselves) {
     TempDir markers;
     std::string spaced = "my script";
     std::string injected = "x;touch INJECTED";
+    std::string quoted = "z'q';touch QUOTED;'";
     MakeScript(root / spaced, markers / "spaced");
     MakeScript(root / injected, markers / "injected");
-    for (int row : {1, 2}) { // "my script", then "x;touch INJECTED"
+    MakeScript(root / quoted, markers / "quoted");
+    for (int row : {1, 2, 3}) { // "my script", "x;touch INJECTED", then the quoted one
         ScriptClear();
         ScriptLimit(5000);
         KeyPlan plan;
@@ -191,7 +193,9 @@ TEST(ExecuteCommand, NamesRunOnlyThemselves) {
     }
     EXPECT_EQ(ReadFile(markers / "spaced"), "ran " + root / spaced + "\n");
     EXPECT_EQ(ReadFile(markers / "injected"), "ran " + root / injected + "\n");
+    EXPECT_EQ(ReadFile(markers / "quoted"), "ran " + root / quoted + "\n");
     EXPECT_FALSE(Exists(root / "INJECTED"));
+    EXPECT_FALSE(Exists(root / "QUOTED"));
     EXPECT_FALSE(Exists("/INJECTED"));
 }
 
