@@ -1,0 +1,89 @@
+#!/bin/sh
+# Builds the two packages console owners install, into dist/:
+#   dist/zorvel.opk         a SquashFS image for the launchers that read OPK packages
+#   dist/zorvel-folder.zip  local/apps/zorvel/ and its menu entry, unpacked at the card's root
+# The program is the console build of scripts/build-console.sh when the tree has it; otherwise
+# Debian's mipsel cross build, optimised for size, which the manual names as a stand-in. Both
+# are stripped. The icon is drawn by tools/make_icon; the font and its licence come from
+# Debian's fonts-vlgothic. Run as root on Debian 12: it installs what it needs.
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+work=$here/build-package
+dist=$here/dist
+font=/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf
+licence=/usr/share/doc/fonts-vlgothic/copyright
+
+"$here/scripts/install-packages.sh" squashfs-tools zip fonts-vlgothic binutils-mipsel-linux-gnu
+
+# The icon is the same picture for every CPU: the tool runs here, in the run command's build.
+"$here/scripts/setup.sh" "$here/build" RelWithDebInfo icon
+icon=$here/build/zorvel.png
+
+if [ -f "$here/scripts/build-console.sh" ]; then
+  sh "$here/scripts/build-console.sh"
+  program=$here/build-console/zorvel.dge
+  graphics=$here/build-console/graphics
+  build_note="The console build: one static program for the
+console's MIPS32 CPU, built with the
+libraries it needs from Debian's
+source packages."
+else
+  "$here/scripts/cross-setup.sh"
+  # No run path: the program finds its libraries where the system keeps them.
+  cmake -S "$here" -B "$work/mipsel" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mipsel-linux-gnu.cmake" \
+    -DZORVEL_MIPSEL_ROOT="$here/build-mipsel/root" -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DCMAKE_SKIP_RPATH=ON -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$work/mipsel" -j"$(nproc)" --target zorvel.dge keyboard_images
+  program=$work/mipsel/zorvel.dge
+  graphics=$work/mipsel/graphics
+  build_note="A stand-in: Debian 12's mipsel cross
+build (MIPS32 release 2, linked to
+Debian's shared libraries, for Linux
+3.2 and later). It does not start on
+the console; the console's own static
+build replaces it."
+fi
+
+# Lays out the program's folder in $1: everything but the launcher's entry.
+lay_out() {
+  mkdir -p "$1/graphics"
+  install -m 0755 "$program" "$1/zorvel.dge"
+  mipsel-linux-gnu-strip --strip-all "$1/zorvel.dge"
+  for image in "$graphics"/*.png; do
+    install -m 0644 "$image" "$1/graphics/"
+  done
+  install -m 0644 "$icon" "$1/zorvel.png"
+  install -m 0644 "$font" "$1/VL-Gothic-Regular.ttf"
+  install -m 0644 "$licence" "$1/VL-Gothic-LICENSE.txt"
+  while IFS= read -r line; do
+    if [ "$line" = "@BUILD@" ]; then
+      printf '%s\n' "$build_note"
+    else
+      printf '%s\n' "$line"
+    fi
+  done <"$here/package/zorvel.man.txt.in" >"$1/zorvel.man.txt"
+  chmod 0644 "$1/zorvel.man.txt"
+  chmod 0755 "$1" "$1/graphics"
+}
+
+rm -rf "$work/opk" "$work/zip"
+mkdir -p "$work" "$dist"
+# The image's root is the program's folder, with the launcher's entry in it.
+lay_out "$work/opk"
+install -m 0644 "$here/package/default.gcw0.desktop" "$work/opk/default.gcw0.desktop"
+rm -f "$dist/zorvel.opk"
+mksquashfs "$work/opk" "$dist/zorvel.opk" -comp gzip -all-root -noappend -no-exports \
+  -no-xattrs -quiet -no-progress >/dev/null
+
+# The card's local/ folder is the console's /usr/local, where the menu looks for its sections.
+lay_out "$work/zip/local/apps/zorvel"
+mkdir -p "$work/zip/local/gmenu2x/sections/applications"
+install -m 0644 "$here/package/gmenu2x-entry" \
+  "$work/zip/local/gmenu2x/sections/applications/zorvel"
+find "$work/zip" -type d -exec chmod 0755 {} +
+rm -f "$dist/zorvel-folder.zip"
+(cd "$work/zip" && zip -q -r -X "$dist/zorvel-folder.zip" local)
+
+for package in "$dist/zorvel.opk" "$dist/zorvel-folder.zip"; do
+  echo "$package: $(wc -c <"$package") bytes"
+done
