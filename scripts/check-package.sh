@@ -11,7 +11,7 @@ opk=$here/dist/zorvel.opk
 zip=$here/dist/zorvel-folder.zip
 
 "$here/scripts/install-packages.sh" squashfs-tools unzip gdb-multiarch qemu-user-static \
-  binutils-mipsel-linux-gnu python3
+  binutils-mipsel-linux-gnu
 for package in "$opk" "$zip"; do
   [ -f "$package" ] || {
     echo "FAIL: $package is missing: run scripts/package.sh first" >&2

@@ -130,11 +130,6 @@ ZORVEL_KEYS_PORT=$port ZORVEL_KEYS_PROGRAM=$symbols ZORVEL_KEYS_SCRIPT=$work/key
 program_status=0
 wait "$program" || program_status=$?
 
-snapshot >"$work/after"
-if [ "$kind" = opk ] && [ -n "$loop" ]; then
-  umount "$app"
-  losetup -d "$loop" 2>/dev/null || true
-fi
 
 failed=0
 fail() {
@@ -166,6 +161,7 @@ fi
 cmp -s "$app/$copied" "$out/$copied" || fail "the copy of $copied differs or is missing"
 [ -d "$out/n" ] || fail "the naming dialog made no folder n in out/"
 [ "$(cd "$out" && ls -A | tr '\n' ' ')" = "$copied n " ] || fail "out/ holds $(ls -A "$out")"
+snapshot >"$work/after"
 cmp -s "$work/before" "$work/after" || fail "something changed inside the program's folder"
 if [ "$failed" -eq 0 ]; then
   echo "$kind: browse, copy out, naming dialog and quit work from the read-only folder;" \
@@ -173,5 +169,9 @@ if [ "$failed" -eq 0 ]; then
 else
   sed 's/^/  program: /' "$work/program.log" >&2
   sed 's/^/  driver: /' "$work/driver.log" >&2
+fi
+if [ "$kind" = opk ] && [ -n "$loop" ]; then
+  umount "$app"
+  losetup -d "$loop" 2>/dev/null || true
 fi
 exit "$failed"

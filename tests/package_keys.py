@@ -68,6 +68,7 @@ def main():
     # A program linked to shared libraries has a stub of the function too; only the function
     # itself runs once per call.
     gdb.execute("break SDL_GetKeyState")
+    gdb.execute("commands\nsilent\nend")
     exit_codes = []
     gdb.events.exited.connect(lambda event: exit_codes.append(getattr(event, "exit_code", -1)))
     in_function = {}
