@@ -121,7 +121,6 @@ status=0
   SDL_VIDEODRIVER=dummy QEMU_GDB=$port exec ./zorvel.dge -f VL-Gothic-Regular.ttf
 ) >"$work/program.log" 2>&1 &
 program=$!
-sleep 1
 ZORVEL_KEYS_PORT=$port ZORVEL_KEYS_PROGRAM=$symbols ZORVEL_KEYS_SCRIPT=$work/keys \
   ZORVEL_KEYS_SYSROOT=${QEMU_LD_PREFIX:-} timeout 300 gdb-multiarch -batch -nx \
   -x "$here/tests/package_keys.py" >"$work/driver.log" 2>&1 || status=$?

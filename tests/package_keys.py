@@ -16,6 +16,7 @@
 # Ends with status 0 when the program ended by itself, 1 when it stopped otherwise or still ran
 # long after the script's last step.
 import os
+import time
 
 import gdb
 
@@ -29,6 +30,7 @@ HIGH = max(KEYS.values())
 RELEASE_PASSES = 3
 # Passes after the script's last step in which the program must have ended.
 GRACE_PASSES = 2000
+CONNECT_ATTEMPTS = 60
 
 
 def passes_of(script_path):
@@ -64,7 +66,15 @@ def main():
     if os.environ.get("ZORVEL_KEYS_SYSROOT"):
         gdb.execute("set sysroot " + os.environ["ZORVEL_KEYS_SYSROOT"])
     gdb.execute("file " + os.environ["ZORVEL_KEYS_PROGRAM"])
-    gdb.execute("target remote localhost:" + os.environ["ZORVEL_KEYS_PORT"])
+    # qemu opens its port as it starts; a machine under load may take a while.
+    for attempt in range(CONNECT_ATTEMPTS):
+        try:
+            gdb.execute("target remote localhost:" + os.environ["ZORVEL_KEYS_PORT"])
+            break
+        except gdb.error:
+            if attempt == CONNECT_ATTEMPTS - 1:
+                raise
+            time.sleep(0.5)
     # A program linked to shared libraries has a stub of the function too; only the function
     # itself runs once per call.
     gdb.execute("break SDL_GetKeyState")
