@@ -21,13 +21,13 @@ licence=/usr/share/doc/fonts-vlgothic/copyright
 icon=$here/build/zorvel.png
 
 if [ -f "$here/scripts/build-console.sh" ]; then
-  sh "$here/scripts/build-console.sh"
+  "$here/scripts/build-console.sh"
   program=$here/build-console/zorvel.dge
   graphics=$here/build-console/graphics
-  build_note="The console build: one static program for the
-console's MIPS32 CPU, built with the
-libraries it needs from Debian's
-source packages."
+  build_note="The console build: one static
+program for the console's MIPS32 CPU,
+with the libraries it needs built from
+Debian's source packages."
 else
   "$here/scripts/cross-setup.sh"
   # No run path: the program finds its libraries where the system keeps them.
