@@ -185,14 +185,19 @@ for document in "$tmp/opk/zorvel.man.txt" "$here/README.md"; do
     fail "$document does not show the usage text as the program prints it"
 done
 
-# --- Each package's folder, read-only, in a mount namespace of its own.
+# --- Each package's folder, read-only, in a mount namespace of its own where there can be one:
+# in a chroot the root is no mount point and cannot be made private.
+isolate="unshare --mount --propagation private"
+if ! $isolate true 2>/dev/null; then
+  echo "no private mount namespace here: the read-only folders are mounted in this one"
+  isolate=""
+fi
 for kind in opk zip; do
   package=$opk
   [ "$kind" = zip ] && package=$zip
   mkdir "$tmp/run-$kind"
-  unshare --mount --propagation private \
-    "$here/scripts/run-package-readonly.sh" "$kind" "$package" "$tmp/run-$kind" "$symbols" ||
-    failed=1
+  $isolate "$here/scripts/run-package-readonly.sh" "$kind" "$package" "$tmp/run-$kind" \
+    "$symbols" || failed=1
 done
 
 if [ "$failed" -ne 0 ]; then

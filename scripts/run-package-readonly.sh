@@ -1,7 +1,9 @@
 #!/bin/sh
 # Runs the packaged program from a read-only folder, as the console's launchers start it, and
 # checks that every step works and that nothing is written inside that folder. Started by
-# scripts/check-package.sh inside a private mount namespace (unshare -m), as root:
+# scripts/check-package.sh, as root, inside a private mount namespace (unshare -m) where it can
+# have one; in a chroot, whose root cannot be made private, its mounts are seen outside until it
+# removes them as it ends:
 #
 #   run-package-readonly.sh opk|zip PACKAGE WORK SYMBOLS
 #
@@ -21,6 +23,17 @@ card=$work/card
 out=$card/out
 mkdir -p "$out"
 
+loop=""
+mounted=""
+# The package's folder is unmounted and its loop device freed however this ends.
+cleanup() {
+  if [ -n "$mounted" ]; then
+    umount "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null || true
+  fi
+  [ -z "$loop" ] || losetup -d "$loop" 2>/dev/null || true
+}
+trap cleanup EXIT
+
 case $kind in
 opk)
   app=$card/apps/zorvel
@@ -30,6 +43,7 @@ opk)
   cp "$package" "$work/zorvel.opk"
   loop=$(losetup --find --show --read-only "$work/zorvel.opk" 2>/dev/null) || loop=""
   if [ -n "$loop" ] && mount -t squashfs -o ro "$loop" "$app" 2>/dev/null; then
+    mounted=$app
     echo "$kind: image mounted read-only ($loop)"
   else
     [ -z "$loop" ] || losetup -d "$loop"
@@ -37,6 +51,7 @@ opk)
     # Without a loop device or SquashFS in the kernel: the image's files, bound read-only.
     unsquashfs -q -n -d "$work/unpacked" "$package" >/dev/null
     mount --bind "$work/unpacked" "$app"
+    mounted=$app
     mount -o remount,bind,ro "$app"
     echo "$kind: image unpacked and bound read-only"
   fi
@@ -45,6 +60,7 @@ zip)
   unzip -q "$package" -d "$card"
   app=$card/local/apps/zorvel
   mount --bind "$app" "$app"
+  mounted=$app
   mount -o remount,bind,ro "$app"
   echo "$kind: folder unpacked and bound read-only"
   ;;
@@ -168,9 +184,5 @@ if [ "$failed" -eq 0 ]; then
 else
   sed 's/^/  program: /' "$work/program.log" >&2
   sed 's/^/  driver: /' "$work/driver.log" >&2
-fi
-if [ "$kind" = opk ] && [ -n "$loop" ]; then
-  umount "$app"
-  losetup -d "$loop" 2>/dev/null || true
 fi
 exit "$failed"
