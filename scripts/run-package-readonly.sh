@@ -129,7 +129,7 @@ with SELECT START
 EOF
 
 # A free port for qemu's debugger.
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("localhost", 0)); print(s.getsockname()[1])' 2>/dev/null ||
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' 2>/dev/null ||
   echo $((20000 + $$ % 20000)))
 status=0
 (
@@ -140,8 +140,9 @@ program=$!
 ZORVEL_KEYS_PORT=$port ZORVEL_KEYS_PROGRAM=$symbols ZORVEL_KEYS_SCRIPT=$work/keys \
   ZORVEL_KEYS_SYSROOT=${QEMU_LD_PREFIX:-} timeout 300 gdb-multiarch -batch -nx \
   -x "$here/tests/package_keys.py" >"$work/driver.log" 2>&1 || status=$?
-# A driver that failed leaves the program waiting for its debugger, or running.
-[ "$status" -eq 0 ] || kill "$program" 2>/dev/null || true
+# A driver that failed leaves the program waiting for its debugger, or running; the emulator
+# holds back every other signal for the program while it waits.
+[ "$status" -eq 0 ] || kill -KILL "$program" 2>/dev/null || true
 program_status=0
 wait "$program" || program_status=$?
 

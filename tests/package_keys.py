@@ -69,7 +69,7 @@ def main():
     # qemu opens its port as it starts; a machine under load may take a while.
     for attempt in range(CONNECT_ATTEMPTS):
         try:
-            gdb.execute("target remote localhost:" + os.environ["ZORVEL_KEYS_PORT"])
+            gdb.execute("target remote 127.0.0.1:" + os.environ["ZORVEL_KEYS_PORT"])
             break
         except gdb.error:
             if attempt == CONNECT_ATTEMPTS - 1:
