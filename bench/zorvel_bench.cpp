@@ -3,13 +3,20 @@
 //   zorvel_bench copy DEST_DIR SOURCE_DIR NAME  one CopyDirEntry, its dialogs drawn
 //   zorvel_bench copyflush DEST_DIR SOURCE_DIR NAME  the same, then the flush of DEST_DIR's file
 //                                               system that the copy command makes
+//   zorvel_bench copy-plain DEST_DIR SOURCE_DIR NAME
+//                                               one CopyDirEntry with copy_file_range refused,
+//                                               as on a kernel without it
 //   zorvel_bench delete DIR NAME                one DeleteDirEntry
 //   zorvel_bench list DIR COUNT                 COUNT listings of DIR (CountDir, then SeekDir)
-//   zorvel_bench idle FRAMES                    the browser in the working directory: FRAMES
+//   zorvel_bench idle [DIR] FRAMES              the browser in the working directory, or in DIR
+//                                               (entered after start-up, so that it may be
+//                                               deeper than a start directory can be): FRAMES
 //                                               frames without a button, then quit
-//   zorvel_bench move FRAMES                    FRAMES frames, each with a fresh DOWN or UP press,
+//   zorvel_bench move [DIR] FRAMES              FRAMES frames, each with a fresh DOWN or UP press,
 //                                               so that both panes are drawn, then quit
 //   zorvel_bench popup COUNT                    COUNT message popups, each opened and closed by A
+//   zorvel_bench lineinput DIR PASSES           the line-input dialog with the keyboard's images
+//                                               of DIR/graphics: PASSES passes, then START
 //   zorvel_bench deepcopy                       the browser in a directory that holds d/, a chain
 //                                               of directories deeper than a path reaches, and
 //                                               e/: the right pane enters e/, the left pane
@@ -17,10 +24,12 @@
 //                                               closes the popup, then quit
 // The 10 ms pause of each pass is skipped: it sleeps and counts for neither time nor
 // instructions. Results go to standard output after Init's log line, one "bench NAME VALUE" a
-// line, the process's peak resident memory last. The status is 0 when the operation did what
+// line, the bytes pushed to the display and the number of showings (flips and updates), then the
+// process's peak resident memory last. The status is 0 when the operation did what
 // it should.
 #include <SDL.h>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +46,7 @@
 #include "common/globals.h"
 #include "app/listing.h"
 #include "dialogs/dialogbox.h"
+#include "dialogs/lineinput.h"
 
 static const char kFontFile[] = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
 // The popup benchmark's message: the copy's "already exists" with a path of a usual length.
@@ -60,10 +70,57 @@ static int pass_limit = 0;
 // While set, this key goes down on every even pass and up on every odd one.
 static SDLKey toggled_key = SDLK_UNKNOWN;
 
+// Bytes pushed to the display: a flip pushes the whole screen, an update the areas it names.
+static long long pushed_bytes = 0;
+static long showings = 0;
+// While set, copy_file_range fails as on a kernel that does not have it.
+static bool refuse_kernel_copy = false;
+
 extern "C" {
 Uint8 *__real_SDL_GetKeyState(int *numkeys);
 Uint8 *__wrap_SDL_GetKeyState(int *numkeys);
 void __wrap_SDL_Delay(Uint32 ms);
+int __real_SDL_Flip(SDL_Surface *screen);
+int __wrap_SDL_Flip(SDL_Surface *screen);
+void __real_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h);
+void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h);
+void __real_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects);
+void __wrap_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects);
+ssize_t __real_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
+                               size_t length, unsigned int flags);
+ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
+                               size_t length, unsigned int flags);
+}
+
+int __wrap_SDL_Flip(SDL_Surface *screen) {
+    pushed_bytes += static_cast<long long>(screen->h) * screen->w * screen->format->BytesPerPixel;
+    showings++;
+    return __real_SDL_Flip(screen);
+}
+
+// SDL takes a zero rectangle for the whole screen.
+void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h) {
+    Uint32 area = x == 0 && y == 0 && w == 0 && h == 0 ? Uint32(screen->w * screen->h) : w * h;
+    pushed_bytes += static_cast<long long>(area) * screen->format->BytesPerPixel;
+    showings++;
+    __real_SDL_UpdateRect(screen, x, y, w, h);
+}
+
+void __wrap_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects) {
+    for (int i = 0; i < count; i++)
+        pushed_bytes +=
+            static_cast<long long>(rects[i].w) * rects[i].h * screen->format->BytesPerPixel;
+    showings++;
+    __real_SDL_UpdateRects(screen, count, rects);
+}
+
+ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
+                               size_t length, unsigned int flags) {
+    if (refuse_kernel_copy) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return __real_copy_file_range(in, in_offset, out, out_offset, length, flags);
 }
 
 // Each sample of the key table is one pass: the script's changes for it are applied first.
@@ -163,10 +220,12 @@ static int RunList(const char *dir, int count) {
     return 0;
 }
 
-static int RunBrowser() {
+static int RunBrowser(const char *dir = nullptr) {
     std::stable_sort(key_script.begin(), key_script.end(),
                      [](const KeyChange &a, const KeyChange &b) { return a.pass < b.pass; });
     if (!OpenDisplay())
+        return 1;
+    if (dir != nullptr && chdir(dir) != 0)
         return 1;
     timespec start = Now();
     MainLoop();
@@ -175,18 +234,18 @@ static int RunBrowser() {
     return 0;
 }
 
-static int RunIdle(int frames) {
+static int RunIdle(int frames, const char *dir) {
     QuitAt(frames);
-    return RunBrowser();
+    return RunBrowser(dir);
 }
 
 // DOWN and UP take turns, so that every frame sees a fresh press and the cursor stays near the
 // top of full panes.
-static int RunMove(int frames) {
+static int RunMove(int frames, const char *dir) {
     for (int frame = 0; frame < frames; frame++)
         Tap(frame % 2 == 0 ? SDLK_DOWN : SDLK_UP, frame);
     QuitAt(frames);
-    return RunBrowser();
+    return RunBrowser(dir);
 }
 
 static int RunPopups(int count) {
@@ -208,6 +267,22 @@ static int RunPopups(int count) {
 // The browser starts with both panes in a directory whose entries are "../" and "d/". Each
 // press is one pass long with a free pass after it; the copy samples no buttons until its
 // popup, which releases at pass 11 and is closed by A at pass 12.
+// The dialog opens over a filled screen; the keyboard stays on its centre cell, idle.
+static int RunLineInput(const char *dir, int passes) {
+    if (!OpenDisplay())
+        return 1;
+    CopyString(option.start_dir, sizeof option.start_dir, dir);
+    FillScreen(color_gray);
+    SDL_Flip(gScreenSurface);
+    Tap(SDLK_RETURN, passes);
+    pass_limit = passes + kSparePasses;
+    char result[kLineCapacity + 1];
+    if (LineInput(210, 70, kLineCapacity, 35, "rename", "picture_00001.png", result) != 1)
+        return 1;
+    printf("bench passes %d\n", pass_count);
+    return 0;
+}
+
 static int RunDeepCopy() {
     Tap(SDLK_RIGHT, 0);   // the right pane is active
     Tap(SDLK_DOWN, 2);    // its cursor on d/
@@ -233,9 +308,9 @@ static int RunDeepCopy() {
 }
 
 static int Usage() {
-    fputs("usage: zorvel_bench copy|copyflush DEST_DIR SOURCE_DIR NAME | delete DIR NAME | list "
-          "DIR COUNT"
-          " | idle FRAMES | move FRAMES | popup COUNT | deepcopy\n",
+    fputs("usage: zorvel_bench copy|copyflush|copy-plain DEST_DIR SOURCE_DIR NAME"
+          " | delete DIR NAME | list DIR COUNT | idle [DIR] FRAMES | move [DIR] FRAMES"
+          " | popup COUNT | lineinput DIR PASSES | deepcopy\n",
           stderr);
     return 2;
 }
@@ -248,14 +323,20 @@ static int Run(int argc, char *argv[]) {
         return RunCopy(argv[2], argv[3], argv[4], false);
     if (strcmp(mode, "copyflush") == 0 && argc == 5)
         return RunCopy(argv[2], argv[3], argv[4], true);
+    if (strcmp(mode, "copy-plain") == 0 && argc == 5) {
+        refuse_kernel_copy = true;
+        return RunCopy(argv[2], argv[3], argv[4], false);
+    }
+    if (strcmp(mode, "lineinput") == 0 && argc == 4)
+        return RunLineInput(argv[2], atoi(argv[3]));
     if (strcmp(mode, "delete") == 0 && argc == 4)
         return RunDelete(argv[2], argv[3]);
     if (strcmp(mode, "list") == 0 && argc == 4)
         return RunList(argv[2], atoi(argv[3]));
-    if (strcmp(mode, "idle") == 0 && argc == 3)
-        return RunIdle(atoi(argv[2]));
-    if (strcmp(mode, "move") == 0 && argc == 3)
-        return RunMove(atoi(argv[2]));
+    if (strcmp(mode, "idle") == 0 && (argc == 3 || argc == 4))
+        return RunIdle(atoi(argv[argc - 1]), argc == 4 ? argv[2] : nullptr);
+    if (strcmp(mode, "move") == 0 && (argc == 3 || argc == 4))
+        return RunMove(atoi(argv[argc - 1]), argc == 4 ? argv[2] : nullptr);
     if (strcmp(mode, "popup") == 0 && argc == 3)
         return RunPopups(atoi(argv[2]));
     if (strcmp(mode, "deepcopy") == 0 && argc == 2)
@@ -265,8 +346,11 @@ static int Run(int argc, char *argv[]) {
 
 int main(int argc, char *argv[]) {
     int status = Run(argc, argv);
-    if (status != 2)
+    if (status != 2) {
+        printf("bench pushed_bytes %lld\n", pushed_bytes);
+        printf("bench showings %ld\n", showings);
         ReportPeakMemory();
+    }
     fflush(stdout);
     return status;
 }
