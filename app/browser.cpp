@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include "app/commands.h"
+#include "app/shown_text.h"
+#include "common/display.h"
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "input/input.h"
@@ -35,6 +37,8 @@ int Init() {
     gScreenSurface = SDL_SetVideoMode(kScreenWidth, kScreenHeight, kScreenDepth, 0);
     if (gScreenSurface == nullptr)
         return 0;
+    // A new screen shows nothing that was drawn on the one before.
+    MarkWholeScreen();
     SDL_ShowCursor(0);
     if (TTF_Init() != 0)
         return 0;
@@ -80,6 +84,7 @@ void CloseDisplay() {
 void FillScreen(SDL_Color color) {
     SDL_Rect whole = {0, 0, kScreenWidth, kScreenHeight};
     SDL_FillRect(gScreenSurface, &whole, MapColor(gScreenSurface, color));
+    MarkWholeScreen();
 }
 
 // Reads where the process stands into the pane's path; false, leaving the path as it was, when
@@ -195,8 +200,9 @@ static void DrawPanes(Browser &browser) {
         const Pane &pane = browser.pane[index];
         bool active = index == browser.active;
         int x = kPaneStride * index + kPaneMargin;
-        TextSurface =
-            TTF_RenderUTF8_Shaded(font, pane.path, color_blue, active ? color_white : color_gray);
+        // A title is not clipped to its pane, only by the screen's edge.
+        RenderShownShaded(font, pane.path, kScreenWidth - x, color_blue,
+                          active ? color_white : color_gray);
         BlitTextSurface(x, 3, nullptr);
 
         int last = pane.count - 1 < option.last_row ? pane.count - 1 : option.last_row;
@@ -206,8 +212,8 @@ static void DrawPanes(Browser &browser) {
                 background = active ? color_red : color_blue;
             else
                 background = active ? color_white : color_gray;
-            TextSurface =
-                TTF_RenderUTF8_Shaded(font, pane.entries[pane.top + row], color_black, background);
+            RenderShownShaded(font, pane.entries[pane.top + row], browser.row_clip.w, color_black,
+                              background);
             BlitTextSurface(x, (row + 1) * (option.font_height + 1) + 3, &browser.row_clip);
         }
     }
@@ -316,7 +322,7 @@ static bool RunFrame(Browser &browser) {
     if (browser.redraw)
         DrawPanes(browser);
     DrawHelpBar();
-    SDL_Flip(gScreenSurface);
+    ShowChangedAreas();
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "common/display.h"
 #include "common/globals.h"
 #include "common/limits.h"
 #include "app/listing.h"
@@ -33,6 +35,8 @@ static const int kCellWidth = 9;
 static const int kCellHeight = 10;
 static const SDL_Color kTrackColor = {50, 50, 50, 0};
 static const SDL_Color kCellColor = {255, 255, 255, 0};
+// The dialog box's frame around its panel.
+static const int kPanelInset = 5;
 
 // Composes dir, a slash and name into path; false, when they and the terminator do not fit.
 // Directory names keep their trailing "/", so deeper paths hold doubled slashes; they are used
@@ -253,20 +257,56 @@ struct Progress {
     int track_y;
 };
 
-// Draws the copy dialog with the file's name and an empty track, and shows it.
+// The copy dialog that the last file left on the screen, with the area its name took.
+struct CopyDialogShown {
+    bool valid;
+    unsigned long screen_changes;
+    int font_height;
+    SDL_Rect name;
+};
+static CopyDialogShown dialog_shown = {false, 0, 0, {0, 0, 0, 0}};
+
+static SDL_Rect CopyDialogPanel() {
+    return {(kScreenWidth - kCopyDialogWidth) / 2 + kPanelInset,
+            (kScreenHeight - kCopyDialogHeight) / 2 + kPanelInset,
+            kCopyDialogWidth - 2 * kPanelInset, kCopyDialogHeight - 2 * kPanelInset};
+}
+
+static bool Inside(const SDL_Rect &inner, const SDL_Rect &outer) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.w <= outer.x + outer.w &&
+           inner.y + inner.h <= outer.y + outer.h;
+}
+
+// While nothing else has drawn on the screen since the last file's dialog, and that file's name
+// stayed on the panel, the box, panel and title stand there as a new dialog would draw them:
+// only the name's area goes back to the panel's colour.
+static void DrawCopyDialog() {
+    if (dialog_shown.valid && dialog_shown.screen_changes == ScreenChanges() &&
+        dialog_shown.font_height == option.font_height &&
+        Inside(dialog_shown.name, CopyDialogPanel())) {
+        FillPanel(dialog_shown.name);
+        return;
+    }
+    DrawDialogBox(-1, -1, kCopyDialogWidth, kCopyDialogHeight, "Copying");
+}
+
+// Draws the copy dialog with the file's name and an empty track, and shows it; in a folder's
+// copy each file after the first pushes only its name and then its cells.
 static Progress StartProgress(const char *source_path, int64_t size) {
     Progress progress = {size / kProgressCells, 0, 0, kTrackTop + 2 * option.font_height};
-    DrawDialogBox(-1, -1, kCopyDialogWidth, kCopyDialogHeight, "Copying");
+    DrawCopyDialog();
     auto name = std::make_unique<char[]>(kMessageSize);
     BaseName(name.get(), source_path, kMessageSize);
     SDL_Rect text_area = {kCopyTextLeft, static_cast<Sint16>(kCopyTextTop + option.font_height),
                           kCopyTextWidth,
                           static_cast<Uint16>(kCopyTextHeight - option.font_height)};
-    DrawText(text_area, name.get());
+    SDL_Rect name_drawn = DrawText(text_area, name.get());
     SDL_Rect track = {kCopyTextLeft, static_cast<Sint16>(progress.track_y),
                       kProgressCells * kCellWidth, kCellHeight};
     SDL_FillRect(gScreenSurface, &track, MapColor(gScreenSurface, kTrackColor));
-    SDL_Flip(gScreenSurface);
+    MarkScreenArea(track);
+    ShowChangedAreas();
+    dialog_shown = {true, ScreenChanges(), option.font_height, name_drawn};
     return progress;
 }
 
@@ -277,7 +317,9 @@ static void AdvanceProgress(Progress &progress, int64_t count) {
         SDL_Rect cell = {static_cast<Sint16>(kCopyTextLeft + kCellWidth * progress.cells),
                          static_cast<Sint16>(progress.track_y), kCellWidth, kCellHeight};
         SDL_FillRect(gScreenSurface, &cell, MapColor(gScreenSurface, kCellColor));
-        SDL_Flip(gScreenSurface);
+        MarkScreenArea(cell);
+        ShowChangedAreas();
+        dialog_shown.screen_changes = ScreenChanges();
         progress.cells++;
         progress.running -= progress.step;
     }
@@ -285,21 +327,39 @@ static void AdvanceProgress(Progress &progress, int64_t count) {
 
 enum class CopyOutcome { kDone, kReadFailed, kWriteFailed };
 
-// The data transfer of one file: in the kernel while it copies, else through a block buffer.
+struct FreeDeleter {
+    void operator()(void *memory) const { free(memory); }
+};
+
+// The data transfer of one file: in the kernel while it copies, else through a block buffer that
+// starts on a page boundary, as the kernel copies whole pages to and from the page cache fastest.
 struct DataCopy {
     int source;
     int dest;
     bool in_kernel;
     bool copied_any;
-    std::unique_ptr<char[]> block;
+    std::unique_ptr<char, FreeDeleter> block;
 };
 
-// Reads the rest of the block, as count leaves it, into the buffer and writes it out; a read
-// that returns nothing marks the end.
-static CopyOutcome PlainCopy(DataCopy &copy, size_t &count, bool &at_end) {
-    if (!copy.block)
-        copy.block.reset(new char[kCopyBlockSize]);
-    size_t wanted = kCopyBlockSize - count;
+static bool MakeBlock(DataCopy &copy) {
+    if (copy.block)
+        return true;
+    long page = sysconf(_SC_PAGESIZE);
+    void *memory = nullptr;
+    if (posix_memalign(&memory, page > 0 ? static_cast<size_t>(page) : sizeof(void *),
+                       kCopyBlockSize) != 0)
+        return false;
+    copy.block.reset(static_cast<char *>(memory));
+    return true;
+}
+
+// Reads the rest of the block, up to wanted bytes as count leaves it, into the buffer and writes
+// it out; a read that returns nothing marks the end. Without memory for the buffer nothing can be
+// read.
+static CopyOutcome PlainCopy(DataCopy &copy, size_t wanted, size_t &count, bool &at_end) {
+    if (!MakeBlock(copy))
+        return CopyOutcome::kReadFailed;
+    wanted -= count;
     size_t got = 0;
     while (got < wanted) {
         ssize_t read_count = read(copy.source, copy.block.get() + got, wanted - got);
@@ -327,13 +387,13 @@ static CopyOutcome PlainCopy(DataCopy &copy, size_t &count, bool &at_end) {
     return CopyOutcome::kDone;
 }
 
-// Copies one block of up to kCopyBlockSize bytes into count, as a stream read of that size
-// would; at_end is set when the source ended within it.
-static CopyOutcome CopyBlock(DataCopy &copy, size_t &count, bool &at_end) {
+// Copies one block of up to wanted bytes (at most kCopyBlockSize) into count, as a stream read of
+// that size would; at_end is set when the source ended within it.
+static CopyOutcome CopyBlock(DataCopy &copy, size_t wanted, size_t &count, bool &at_end) {
     count = 0;
-    while (copy.in_kernel && count < kCopyBlockSize) {
+    while (copy.in_kernel && count < wanted) {
         ssize_t moved =
-            copy_file_range(copy.source, nullptr, copy.dest, nullptr, kCopyBlockSize - count, 0);
+            copy_file_range(copy.source, nullptr, copy.dest, nullptr, wanted - count, 0);
         if (moved < 0 && errno == EINTR)
             continue;
         // A refusal goes to the plain path, which also tells a read from a write failure; so
@@ -351,21 +411,93 @@ static CopyOutcome CopyBlock(DataCopy &copy, size_t &count, bool &at_end) {
     }
     if (copy.in_kernel)
         return CopyOutcome::kDone;
-    return PlainCopy(copy, count, at_end);
+    return PlainCopy(copy, wanted, count, at_end);
 }
 
-// Copies until the source ends; the bar advances once per block.
-static CopyOutcome CopyData(int source, int dest, Progress &progress) {
-    DataCopy copy = {source, dest, true, false, nullptr};
-    bool at_end = false;
-    while (!at_end) {
+// Copies from where both files stand, block by block, until the source ends or, when length is
+// not negative, length bytes are copied; copied counts them. The bar advances once per block.
+static CopyOutcome CopyRange(DataCopy &copy, int64_t length, Progress &progress, int64_t &copied,
+                             bool &at_end) {
+    while (!at_end && (length < 0 || copied < length)) {
+        size_t wanted = kCopyBlockSize;
+        if (length >= 0 && length - copied < static_cast<int64_t>(wanted))
+            wanted = static_cast<size_t>(length - copied);
         size_t count = 0;
-        CopyOutcome outcome = CopyBlock(copy, count, at_end);
+        CopyOutcome outcome = CopyBlock(copy, wanted, count, at_end);
         if (outcome != CopyOutcome::kDone)
             return outcome;
+        copied += static_cast<int64_t>(count);
         AdvanceProgress(progress, static_cast<int64_t>(count));
     }
     return CopyOutcome::kDone;
+}
+
+// A file that takes fewer blocks than its size needs has holes, or is packed by its file system;
+// files of /proc and the like claim no size at all and are read as they come.
+static bool MayHaveHoles(const struct stat &status) {
+    return status.st_size > 0 && static_cast<int64_t>(status.st_blocks) * 512 < status.st_size;
+}
+
+static bool SeekBoth(DataCopy &copy, int64_t offset) {
+    return lseek(copy.source, offset, SEEK_SET) == offset &&
+           lseek(copy.dest, offset, SEEK_SET) == offset;
+}
+
+// Copies only the source's data and leaves its holes as holes in the copy; the bar advances over
+// a hole at once. Where the system cannot tell data from holes (SEEK_DATA refused), the rest is
+// copied as it reads, zeros and all.
+static CopyOutcome CopyKeepingHoles(DataCopy &copy, Progress &progress) {
+    int64_t offset = 0;
+    bool at_end = false;
+    bool plain = false;
+    while (!at_end && !plain) {
+        off_t data = lseek(copy.source, offset, SEEK_DATA);
+        bool only_hole_left = data < 0 && errno == ENXIO;
+        if (only_hole_left)
+            data = lseek(copy.source, 0, SEEK_END);
+        // A source cut short meanwhile ends where it ends now.
+        if (only_hole_left && data >= 0 && data < offset)
+            break;
+        off_t hole = only_hole_left || data < offset ? data : lseek(copy.source, data, SEEK_HOLE);
+        if (data < offset || (!only_hole_left && hole <= data)) {
+            plain = true;
+            break;
+        }
+        AdvanceProgress(progress, data - offset);
+        offset = data;
+        if (only_hole_left)
+            break;
+        if (!SeekBoth(copy, offset))
+            return CopyOutcome::kReadFailed;
+        int64_t copied = 0;
+        CopyOutcome outcome = CopyRange(copy, hole - data, progress, copied, at_end);
+        offset += copied;
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+    }
+    if (plain) {
+        if (!SeekBoth(copy, offset))
+            return CopyOutcome::kReadFailed;
+        int64_t copied = 0;
+        CopyOutcome outcome = CopyRange(copy, -1, progress, copied, at_end);
+        offset += copied;
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+    }
+    // A hole at the end is the file's size without data.
+    if (ftruncate(copy.dest, offset) != 0)
+        return CopyOutcome::kWriteFailed;
+    return CopyOutcome::kDone;
+}
+
+// Copies until the source ends.
+static CopyOutcome CopyData(int source, int dest, const struct stat &status, Progress &progress) {
+    DataCopy copy = {source, dest, true, false, nullptr};
+    if (MayHaveHoles(status))
+        return CopyKeepingHoles(copy, progress);
+    int64_t copied = 0;
+    bool at_end = false;
+    return CopyRange(copy, -1, progress, copied, at_end);
 }
 
 // A file being copied is written beside its final name under this name and the suffix, with a
@@ -420,7 +552,7 @@ int CopyFile(const char *dest_path, const char *source_path) {
     bool close_failed = false;
     if (fstat(fileno(source.get()), &status) == 0) {
         Progress progress = StartProgress(source_path, status.st_size);
-        outcome = CopyData(fileno(source.get()), fileno(dest.get()), progress);
+        outcome = CopyData(fileno(source.get()), fileno(dest.get()), status, progress);
     }
     source.reset();
     close_failed = fclose(dest.release()) != 0;

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/display.h"
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "input/input.h"
@@ -143,7 +144,7 @@ int PopupDiskInfo(int width, int height, const char *directory) {
     DrawText(Area(left + (width - reading_width) / 2, top + height / 2, reading_width + 10,
                   line_height + 10),
              kReading);
-    SDL_Flip(gScreenSurface);
+    ShowChangedAreas();
     DrawDialogBox(-1, -1, width, height, "Disk Info");
 
     ReportWord words[kDiskWords];

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/display.h"
+
 Options option = {10, 10, 17, "", "/usr/local/share/VL-Gothic-Regular.ttf"};
 SDL_Surface *gScreenSurface = nullptr;
 TTF_Font *font = nullptr;
@@ -31,6 +33,7 @@ void BlitTextSurface(int x, int y, const SDL_Rect *clip) {
         SDL_Rect place = {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
         SDL_Rect source = clip != nullptr ? *clip : SDL_Rect{0, 0, 0, 0};
         SDL_UpperBlit(TextSurface, clip != nullptr ? &source : nullptr, gScreenSurface, &place);
+        MarkScreenArea(place);
         SDL_FreeSurface(TextSurface);
     }
     TextSurface = nullptr;

@@ -54,7 +54,8 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 char *CopyString(char *dst, size_t dst_size, const char *src);
 
 // Blits all of TextSurface, or only its top-left clip part when clip is not null, at (x, y)
-// on the screen, then frees it; an empty rendering draws nothing.
+// on the screen, notes the area for the next showing, then frees it; an empty rendering draws
+// nothing.
 void BlitTextSurface(int x, int y, const SDL_Rect *clip);
 
 // Writes the formatted line to standard output and ends the process with status 1.

@@ -8,6 +8,9 @@ constexpr int kScreenWidth = 320;
 constexpr int kScreenHeight = 240;
 constexpr int kScreenDepth = 16;
 
+// Separate areas of the screen noted as changed between two showings; more are joined into one.
+constexpr int kChangedAreas = 32;
+
 // The option record's fixed strings.
 constexpr size_t kStartDirSize = 200;
 constexpr size_t kFontFileSize = 200;

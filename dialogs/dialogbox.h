@@ -46,16 +46,19 @@ int TextWidth(const char *text);
 SurfacePtr BackupScreenSurface();
 // Puts the copy back over the whole screen, shows it, and frees the copy.
 void RevertScreenSurface(SurfacePtr copy);
-// Draws a framed box with a centred title at (x, y), -1 centring it; false, drawing nothing, when
-// the box surface cannot be made.
+// Draws a framed box with a centred title at (x, y), -1 centring it, and notes it for the next
+// showing; false, drawing nothing, when the width or height is not positive.
 bool DrawDialogBox(int x, int y, int width, int height, const char *title);
+// Fills the area of the screen in a dialog panel's colour and notes it for the next showing.
+void FillPanel(SDL_Rect area);
 // Draws the label in foreground on background with its top-left corner at place's x and y.
 void DrawButton(SDL_Rect place, SDL_Color foreground, SDL_Color background, const char *label);
 // Wraps text by character into at most row_count rows no wider than max_width and returns the
 // index of the last row written, or -1 when a byte cannot begin a character.
 int FoldString(int max_width, int max_height, const char *text, FoldRow *rows, int row_count);
-// Folds text to the area's width and height and draws its lines from the area's top-left corner.
-void DrawText(SDL_Rect area, const char *text);
+// Folds text to the area's width and height, draws its lines from the area's top-left corner and
+// returns the rectangle from that corner that holds all it drew (empty when nothing).
+SDL_Rect DrawText(SDL_Rect area, const char *text);
 // Where the contents of a centred popup of width x height go.
 PopupLayout CentredLayout(int width, int height);
 // False after "error: too large popup" when the popup does not fit; else true, with the screen

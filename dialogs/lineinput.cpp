@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "common/display.h"
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "input/input.h"
@@ -93,6 +94,7 @@ static void DrawField(const LineEdit &edit, int field_width, int visible, char *
     SDL_Rect field = {kFieldLeft, static_cast<Sint16>(top), static_cast<Uint16>(field_width),
                       static_cast<Uint16>(option.font_height)};
     SDL_FillRect(gScreenSurface, &field, SDL_MapRGB(gScreenSurface->format, 0, 0, 0));
+    MarkScreenArea(field);
 
     int first = edit.length > visible ? edit.length - visible : 0;
     CopyString(shown, edit.length - first + 1, edit.text.get() + first);
@@ -125,7 +127,7 @@ static void RunLineInputLoop(LineEdit &edit, int width, int visible) {
         finished = ApplyKeyCode(edit, vexpad_readInput());
         DrawField(edit, field_width, visible, shown.get());
         vexpad_render(1);
-        SDL_Flip(gScreenSurface);
+        ShowChangedAreas();
         SDL_PumpEvents();
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/buttons.h"
+#include "common/display.h"
 #include "common/globals.h"
 
 constexpr int kTableSize = kKeyboardPages * kKeyboardCells * kKeyboardCells * kCellSlots;
@@ -89,6 +90,20 @@ static int KeyDown(const Uint8 *keys, Button button) {
     return keys[button_key[button]] != 0 ? 1 : 0;
 }
 
+// The image in the display's pixel format, so that every blit of it is a plain copy; an image
+// with transparency, or one that cannot be converted, stays as loaded, since a copy would draw
+// other pixels.
+static SDL_Surface *InDisplayFormat(SDL_Surface *image) {
+    if (image == nullptr || SDL_GetVideoSurface() == nullptr ||
+        (image->flags & (SDL_SRCALPHA | SDL_SRCCOLORKEY)) != 0)
+        return image;
+    SDL_Surface *converted = SDL_DisplayFormat(image);
+    if (converted == nullptr)
+        return image;
+    SDL_FreeSurface(image);
+    return converted;
+}
+
 // Frees the first count images.
 static void FreeImages(int count) {
     for (int index = 0; index < count; ++index) {
@@ -105,7 +120,7 @@ int vexpad_load(const char *directory) {
         int length = snprintf(path, sizeof path, "%s%s", directory, guiStrings[index]);
         // A path cut short by the buffer names no file of ours, so it is refused unread.
         bool fits = length >= 0 && static_cast<size_t>(length) < sizeof path;
-        keyBits[index] = fits ? IMG_Load(path) : nullptr;
+        keyBits[index] = fits ? InDisplayFormat(IMG_Load(path)) : nullptr;
         if (keyBits[index] == nullptr) {
             FreeImages(index);
             initialized = 0;
@@ -203,6 +218,8 @@ void surface_draw_offset(SDL_Surface *image, int x, int y, int source_x, int sou
     SDL_Rect source = {static_cast<Sint16>(source_x), static_cast<Sint16>(source_y),
                        static_cast<Uint16>(width), static_cast<Uint16>(height)};
     SDL_UpperBlit(image, &source, vexpad_screen, &vexpad_screen_rect);
+    if (vexpad_screen == gScreenSurface)
+        MarkScreenArea(vexpad_screen_rect);
 }
 
 void surface_draw(SDL_Surface *image) {

@@ -28,8 +28,9 @@ extern const char *const guiStrings[kKeyboardImages];
 // arguments must lie within the table.
 int32_t vexpad_charAt(int page, int row, int column, int slot);
 
-// Loads the 18 images from directory (to which each name is appended) unless already loaded;
-// ends the process with status 1 when one cannot be loaded; returns 1.
+// Loads the 18 images from directory (to which each name is appended) unless already loaded,
+// converted once to the display's format when that draws the same pixels; ends the process with
+// status 1 when one cannot be loaded; returns 1.
 int vexpad_load(const char *directory);
 // Frees the images if they are loaded, and otherwise does nothing.
 void vexpad_free();
