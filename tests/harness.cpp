@@ -1,6 +1,7 @@
 #include "tests/harness.h"
 
 #include <SDL_ttf.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <map>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,6 +54,18 @@ void __real_SDL_Delay(Uint32 ms);
 void __wrap_SDL_Delay(Uint32 ms);
 int __real_SDL_Flip(SDL_Surface *screen);
 int __wrap_SDL_Flip(SDL_Surface *screen);
+void __real_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h);
+void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h);
+void __real_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects);
+void __wrap_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects);
+ssize_t __real_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
+                               size_t length, unsigned int flags);
+ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
+                               size_t length, unsigned int flags);
+off_t __real_lseek(int fd, off_t offset, int whence);
+off_t __wrap_lseek(int fd, off_t offset, int whence);
+off64_t __real_lseek64(int fd, off64_t offset, int whence);
+off64_t __wrap_lseek64(int fd, off64_t offset, int whence);
 SDL_Surface *__real_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg);
 SDL_Surface *__wrap_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg);
 SDL_Surface *__real_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
@@ -119,15 +133,158 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
 // Pauses cost nothing in tests.
 void __wrap_SDL_Delay(Uint32) {}
 
-int __wrap_SDL_Flip(SDL_Surface *screen) {
-    int result = __real_SDL_Flip(screen);
+static bool refuse_kernel_copy = false;
+static bool refuse_hole_seeks = false;
+
+void RefuseKernelCopy(bool refuse) {
+    refuse_kernel_copy = refuse;
+}
+
+void RefuseHoleSeeks(bool refuse) {
+    refuse_hole_seeks = refuse;
+}
+
+ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
+                               size_t length, unsigned int flags) {
+    if (refuse_kernel_copy) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return __real_copy_file_range(in, in_offset, out, out_offset, length, flags);
+}
+
+off_t __wrap_lseek(int fd, off_t offset, int whence) {
+    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return __real_lseek(fd, offset, whence);
+}
+
+off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
+    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return __real_lseek64(fd, offset, whence);
+}
+
+// The model display: what the display shows, as only the pushed areas made it. After every
+// showing it must equal the screen surface, or something was drawn and not pushed (or pushed
+// before it was drawn). The count of mismatches lives in memory shared with forked children.
+static SDL_Surface *model = nullptr;
+static SDL_Surface *model_screen = nullptr;
+static long long pushed_bytes = 0;
+static long *shared_mismatches = [] {
+    void *memory =
+        mmap(nullptr, sizeof(long), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : static_cast<long *>(memory);
+}();
+
+long long PushedBytes() {
+    return pushed_bytes;
+}
+
+long ModelMismatches() {
+    return shared_mismatches != nullptr ? *shared_mismatches : 0;
+}
+
+void ResetModelMismatches(long count) {
+    if (shared_mismatches != nullptr)
+        *shared_mismatches = count;
+}
+
+static void CopyArea(SDL_Surface *screen, const SDL_Rect &area) {
+    int bytes = screen->format->BytesPerPixel;
+    for (int y = area.y; y < area.y + area.h; y++)
+        memcpy(static_cast<Uint8 *>(model->pixels) + y * model->pitch + area.x * bytes,
+               static_cast<Uint8 *>(screen->pixels) + y * screen->pitch + area.x * bytes,
+               static_cast<size_t>(area.w) * bytes);
+}
+
+// A new screen surface starts a new display, which shows what the screen holds.
+static bool ModelFollows(SDL_Surface *screen) {
+    if (screen == nullptr || screen != SDL_GetVideoSurface())
+        return false;
+    if (model == nullptr || model_screen != screen || model->w != screen->w ||
+        model->h != screen->h || model->pitch != screen->pitch) {
+        if (model != nullptr)
+            SDL_FreeSurface(model);
+        model = SDL_ConvertSurface(screen, screen->format, 0);
+        model_screen = screen;
+    }
+    return model != nullptr;
+}
+
+// The part of the area on the screen, as SDL updates it.
+static SDL_Rect OnScreen(SDL_Surface *screen, int x, int y, int w, int h) {
+    int right = x + w > screen->w ? screen->w : x + w;
+    int bottom = y + h > screen->h ? screen->h : y + h;
+    x = x < 0 ? 0 : x;
+    y = y < 0 ? 0 : y;
+    if (right < x)
+        right = x;
+    if (bottom < y)
+        bottom = y;
+    return {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(right - x),
+            static_cast<Uint16>(bottom - y)};
+}
+
+static void CheckModel(SDL_Surface *screen) {
+    size_t row_bytes = static_cast<size_t>(screen->w) * screen->format->BytesPerPixel;
+    for (int y = 0; y < screen->h; y++) {
+        const Uint8 *shown = static_cast<Uint8 *>(model->pixels) + y * model->pitch;
+        const Uint8 *drawn = static_cast<Uint8 *>(screen->pixels) + y * screen->pitch;
+        if (memcmp(shown, drawn, row_bytes) != 0) {
+            fprintf(stderr,
+                    "harness: after showing %d the display differs from the screen in row %d\n",
+                    flip_count, y);
+            if (shared_mismatches != nullptr)
+                __atomic_add_fetch(shared_mismatches, 1, __ATOMIC_SEQ_CST);
+            return;
+        }
+    }
+}
+
+// Counts and models one showing of the areas (the whole screen for a flip), then runs the
+// actions and captures of that showing.
+static void Showing(SDL_Surface *screen, const SDL_Rect *areas, int count) {
     flip_count++;
+    if (ModelFollows(screen)) {
+        for (int i = 0; i < count; i++) {
+            SDL_Rect area = OnScreen(screen, areas[i].x, areas[i].y, areas[i].w, areas[i].h);
+            pushed_bytes += static_cast<long long>(area.w) * area.h * screen->format->BytesPerPixel;
+            CopyArea(screen, area);
+        }
+        CheckModel(screen);
+    }
     auto actions = flip_actions.equal_range(flip_count);
     for (auto it = actions.first; it != actions.second; ++it)
         it->second();
     auto range = captures.equal_range(pass_count - 1);
     for (auto it = range.first; it != range.second; ++it)
         SDL_SaveBMP(screen, it->second.c_str());
+}
+
+void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h) {
+    __real_SDL_UpdateRect(screen, x, y, w, h);
+    // SDL takes a zero rectangle for the whole screen.
+    SDL_Rect area =
+        x == 0 && y == 0 && w == 0 && h == 0
+            ? SDL_Rect{0, 0, static_cast<Uint16>(screen->w), static_cast<Uint16>(screen->h)}
+            : OnScreen(screen, x, y, static_cast<int>(w), static_cast<int>(h));
+    Showing(screen, &area, 1);
+}
+
+void __wrap_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects) {
+    __real_SDL_UpdateRects(screen, count, rects);
+    Showing(screen, rects, count);
+}
+
+int __wrap_SDL_Flip(SDL_Surface *screen) {
+    int result = __real_SDL_Flip(screen);
+    SDL_Rect whole = {0, 0, static_cast<Uint16>(screen->w), static_cast<Uint16>(screen->h)};
+    Showing(screen, &whole, 1);
     return result;
 }
 
@@ -137,6 +294,7 @@ void ScriptClear() {
     captures.clear();
     pass_count = 0;
     flip_count = 0;
+    pushed_bytes = 0;
     pass_limit = 0;
     key_source = nullptr;
     flip_actions.clear();
@@ -330,6 +488,11 @@ bool OpenTestDisplay(int font_size) {
     CopyString(option.font_file, sizeof option.font_file, kTestFont);
     if (Init() != 1)
         return false;
+    // The new display shows what the new screen holds.
+    if (model != nullptr)
+        SDL_FreeSurface(model);
+    model = nullptr;
+    model_screen = nullptr;
     // Some SDL builds keep the key table from an earlier display: start with every key up.
     memset(__real_SDL_GetKeyState(nullptr), 0, SDLK_LAST);
     return true;

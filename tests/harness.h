@@ -29,8 +29,20 @@ void ScriptOnFlip(int flip, std::function<void()> action);
 void ScriptOnOpenDir(int call, std::function<void()> action);
 // Number of passes sampled since ScriptClear.
 int ScriptPass();
-// Number of flips of the screen since ScriptClear.
+// Number of showings of the screen (flips and updates) since ScriptClear.
 int FlipCount();
+// Bytes pushed to the display since ScriptClear: the whole screen for a flip, the named areas for
+// an update.
+long long PushedBytes();
+// Showings since the display was opened after which the display, as the pushed areas made it,
+// differed from the screen surface; counted in every process of the test run, children included.
+long ModelMismatches();
+// Sets that count back to count, for the test of the check itself.
+void ResetModelMismatches(long count);
+// Makes copy_file_range fail as on a kernel without it (ENOSYS) while set.
+void RefuseKernelCopy(bool refuse);
+// Makes lseek refuse SEEK_DATA and SEEK_HOLE (EINVAL), as a kernel before 3.1 does, while set.
+void RefuseHoleSeeks(bool refuse);
 
 // Builds a script of presses one after another, each two passes after the one before.
 struct KeyPlan {

@@ -514,5 +514,8 @@ int main(int argc, char *argv[]) {
     for (int line = 0; line < kLogLineCount; line++)
         printf(" %s%ld", kLogLines[line], tally->logged[line]);
     printf("\n");
-    return failures == 0 ? 0 : 1;
+    // Every showing of every worker must have pushed all that was drawn.
+    printf("monkey: %ld showings after which the display differed from the screen\n",
+           ModelMismatches());
+    return failures == 0 && ModelMismatches() == 0 ? 0 : 1;
 }
