@@ -10,6 +10,7 @@
 # Settings from the environment:
 #   BENCH_BUILD_DIR     build folder                          (default: build-bench beside the sources)
 #   BENCH_TMPDIR        where the files are made, on disk     (default: /var/tmp)
+#   BENCH_RAMDIR        a tmpfs, source of the copy between two file systems (default: /dev/shm)
 #   BENCH_ROUNDS        timed rounds of each wall-time row    (default: 15)
 #   BENCH_COUNT_ROUNDS  rounds of each instruction/memory row (default: 3)
 #   BENCH_SIZE_MIB      size of the large file                (default: 512)
@@ -46,18 +47,20 @@ packages="g++ cmake make pkg-config libsdl1.2-dev libsdl-ttf2.0-dev libsdl-image
 
 mkdir -p "$build"
 if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF &&
-    cmake --build "$build" --target zorvel_bench -j"$(nproc)"; } >"$build/bench-build.log" 2>&1; then
+    cmake --build "$build" --target zorvel_bench refuse_copy_file_range -j"$(nproc)"; } >"$build/bench-build.log" 2>&1; then
     cat "$build/bench-build.log" >&2
     echo "bench: the build failed" >&2
     exit 1
 fi
 bench=$build/bench/zorvel_bench
+refuse_kernel_copy=$build/bench/librefuse_copy_file_range.so
 
 work=$(mktemp -d "${BENCH_TMPDIR:-/var/tmp}/zorvel-bench-XXXXXX")
+ram=$(mktemp -d "${BENCH_RAMDIR:-/dev/shm}/zorvel-bench-XXXXXX")
 # When this run removes the trees it copied, the time is kept for the next run: see settle_inodes.
 cleanup_stamp=$build/bench-cleanup.stamp
 made_trees=""
-trap 'rm -rf "$work"; [ -z "$made_trees" ] || date +%s >"$cleanup_stamp"' EXIT
+trap 'rm -rf "$work" "$ram"; [ -z "$made_trees" ] || date +%s >"$cleanup_stamp"' EXIT
 export SDL_VIDEODRIVER=dummy
 
 note() { printf '%s\n' "$*" >&2; }
@@ -88,10 +91,17 @@ timed() {
 
 # Instructions that callgrind counts for one run of the bench driver in the directory.
 instructions() {
+    local dir=$1
+    shift
+    instructions_of "$dir" "$bench" "$@"
+}
+
+# Instructions that callgrind counts for one run of any command in the directory.
+instructions_of() {
     local dir=$1 status=0
     shift
     (cd "$dir" && valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
-        "$bench" "$@" >"$work/last.out" 2>"$work/valgrind.log") || status=$?
+        "$@" >"$work/last.out" 2>"$work/valgrind.log") || status=$?
     if [ "$status" -ne 0 ]; then
         note "failed under callgrind with status $status: $*"
         cat "$work/last.out" "$work/valgrind.log" >&2
@@ -102,22 +112,59 @@ instructions() {
 
 # Instructions of one step: the difference of two runs of the bench driver's arguments followed
 # by `few` and by `many` steps, divided by the steps between them, so that start-up and shutdown
-# cancel out; the median of the rounds.
+# cancel out; the median of the rounds. The bytes pushed to the display per step, the same
+# difference (they do not vary), go to $work/step_bytes.
 per_step() {
-    local dir=$1 few=$2 many=$3 round low high
+    local dir=$1 few=$2 many=$3 round low high low_bytes high_bytes
     shift 3
     local counts=()
     for ((round = 0; round < count_rounds; round++)); do
         low=$(instructions "$dir" "$@" "$few")
+        low_bytes=$(bench_value pushed_bytes)
         high=$(instructions "$dir" "$@" "$many")
+        high_bytes=$(bench_value pushed_bytes)
         counts+=("$(awk -v l="$low" -v h="$high" -v n=$((many - few)) 'BEGIN { printf "%d\n", (h - l) / n }')")
     done
-    note "  $1: ${counts[*]} instructions per step"
+    echo $(((high_bytes - low_bytes) / (many - few))) >"$work/step_bytes"
+    note "  $1: ${counts[*]} instructions per step, $(cat "$work/step_bytes") bytes pushed"
     median "${counts[@]}"
 }
 
 # --- Fixtures -------------------------------------------------------------------------------
 list_dir=$work/list
+long_dir=$work/long
+small_files=40
+# 40 files whose names take all 255 bytes, for the full redraw of the longest names.
+make_long_names() {
+    local i name
+    mkdir "$long_dir"
+    for ((i = 1; i <= 40; i++)); do
+        name=$(printf 'entry_%03d_%s' "$i" "$(printf 'abcdefghij%.0s' {1..25})")
+        : >"$long_dir/${name:0:255}"
+    done
+}
+# Seven directories down from the work folder, the path 1,771 bytes long, holding the same names.
+make_deep_path() {
+    local level name length
+    length=$(((1771 - ${#work}) / 7 - 1))
+    deep_dir=$work
+    for ((level = 1; level <= 7; level++)); do
+        name=$(printf 'level%d_%s' "$level" "$(printf 'x%.0s' $(seq "$length"))")
+        deep_dir=$deep_dir/${name:0:length}
+    done
+    while ((${#deep_dir} < 1771)); do deep_dir=${deep_dir}y; done
+    mkdir -p "$deep_dir"
+    cp "$long_dir"/* "$deep_dir"/
+}
+# Folders of 0 and of 40 files of 4 KiB, for the cost of one small file.
+make_small_files() {
+    local content file
+    content=$(head -c 3072 /dev/urandom | base64 -w0)
+    mkdir -p "$work/small0/tree" "$work/small$small_files/tree"
+    for ((file = 1; file <= small_files; file++)); do
+        printf '%s' "$content" >"$work/small$small_files/tree/file$file.dat"
+    done
+}
 make_listing() {
     mkdir "$list_dir"
     local i
@@ -229,6 +276,41 @@ bigflush_ours() { "$bench" copyflush "$work/out" "$work/src" big; }
 bigflush_ref() { cp "$work/src/big" "$work/out/big" && sync -f "$work/out"; }
 bigflush_check() { big_check; }
 
+# The same file from a tmpfs to the disk: copy_file_range cannot cross the two, so both sides copy
+# through a buffer, as every copy does on the console's kernel.
+cross_prepare() {
+    rm -f "$work/out/big"
+    sync
+}
+cross_ours() { "$bench" copy "$work/out" "$ram" big; }
+cross_ref() { cp "$ram/big" "$work/out/big"; }
+cross_check() { cmp "$ram/big" "$work/out/big"; }
+
+# The same file on one file system with copy_file_range refused on both sides, as on a kernel
+# without it: ours by the bench driver, cp by a preloaded library.
+plain_prepare() {
+    rm -f "$work/out/big"
+    sync
+}
+plain_ours() { "$bench" copy-plain "$work/out" "$work/src" big; }
+plain_ref() { LD_PRELOAD=$refuse_kernel_copy cp "$work/src/big" "$work/out/big"; }
+plain_check() { cmp "$work/src/big" "$work/out/big"; }
+
+# A sparse file without any data: its copy must allocate no more blocks than cp's.
+sparse_blocks_ours=0
+sparse_blocks_ref=0
+sparse_prepare() { rm -f "$work/out/sparse"; }
+sparse_ours() { "$bench" copy "$work/out" "$work/src" sparse; }
+sparse_ref() { cp "$work/src/sparse" "$work/out/sparse"; }
+sparse_check() {
+    [ "$(stat -c %s "$work/out/sparse")" = "$(stat -c %s "$work/src/sparse")" ]
+    if [ "$1" = ours ]; then
+        sparse_blocks_ours=$(stat -c %b "$work/out/sparse")
+    else
+        sparse_blocks_ref=$(stat -c %b "$work/out/sparse")
+    fi
+}
+
 # The tree copies go to fresh folders and stay for the delete row: deleting between rounds would
 # slow the later rounds by seconds (see settle_inodes).
 copies=0
@@ -279,16 +361,77 @@ count_rows() {
 
     note "frames: the browser in the listing directory, both panes full"
     local idle move popup
+    local idle idle_bytes move move_bytes popup
     idle=$(per_step "$list_dir" 50 250 idle)
+    idle_bytes=$(cat "$work/step_bytes")
     move=$(per_step "$list_dir" 20 120 move)
+    move_bytes=$(cat "$work/step_bytes")
     popup=$(per_step "$list_dir" 10 110 popup)
-    row "idle frame (help bar, flip)" "callgrind 250 − 50 frames, $count_rounds rounds" \
+    row "idle frame (help bar, showing)" "callgrind 250 − 50 frames, $count_rounds rounds" \
         "$(thousands "$idle") instructions" "frame budget $(thousands $frame_budget)" \
         "$(ratio "$idle" $frame_budget)" "≤ 300,000" "$(judge "$idle" 300000)"
-    row "frame redrawing both full panes (18 rows each), help bar, flip" \
+    row "bytes pushed to the display by an idle frame" "250 − 50 frames" \
+        "$(thousands "$idle_bytes") bytes" "the help bar's rows: 320 × 10 × 2 = 6,400 bytes" \
+        "$(ratio "$idle_bytes" 6400)" "≤ 6,400" "$(judge "$idle_bytes" 6400)"
+    row "frame redrawing both full panes (18 rows each), help bar, showing" \
         "DOWN and UP by turns; callgrind 120 − 20 frames, $count_rounds rounds" \
-        "$(thousands "$move") instructions" "frame budget $(thousands $frame_budget)" \
+        "$(thousands "$move") instructions ($(thousands "$move_bytes") bytes pushed)" \
+        "frame budget $(thousands $frame_budget)" \
         "$(ratio "$move" $frame_budget)" "≤ 3,000,000" "$(judge "$move" 3000000)"
+
+    note "frames with names of 255 bytes, and 7 levels deep"
+    local long deep
+    long=$(per_step "$long_dir" 10 40 move)
+    row "full redraw, every name 255 bytes" \
+        "DOWN and UP by turns; callgrind 40 − 10 frames, $count_rounds rounds" \
+        "$(thousands "$long") instructions" "frame budget $(thousands $frame_budget)" \
+        "$(ratio "$long" $frame_budget)" "≤ 3,000,000" "$(judge "$long" 3000000)"
+    deep=$(per_step "$work" 10 40 move "$deep_dir")
+    row "full redraw, both panes 7 levels deep (${#deep_dir}-byte paths), names of 255 bytes" \
+        "DOWN and UP by turns; callgrind 40 − 10 frames, $count_rounds rounds" \
+        "$(thousands "$deep") instructions" "frame budget $(thousands $frame_budget)" \
+        "$(ratio "$deep" $frame_budget)" "≤ 3,000,000" "$(judge "$deep" 3000000)"
+
+    note "line-input dialog"
+    local line line_bytes
+    line=$(per_step "$work" 10 60 lineinput "$(dirname "$bench")/..")
+    line_bytes=$(cat "$work/step_bytes")
+    row "one pass of the line-input dialog (field, keyboard, showing)" \
+        "callgrind 60 − 10 passes, $count_rounds rounds" \
+        "$(thousands "$line") instructions ($(thousands "$line_bytes") bytes pushed)" \
+        "frame budget $(thousands $frame_budget)" "$(ratio "$line" $frame_budget)" \
+        "≤ 300,000" "$(judge "$line" 300000)"
+
+    note "small files copied: per file, ours and cp -r"
+    local ours_counts=() cp_counts=() low high bytes showings small_out
+    for ((round = 0; round < count_rounds; round++)); do
+        small_out=$work/small-out$round
+        mkdir -p "$small_out/a" "$small_out/b" "$small_out/c" "$small_out/d"
+        low=$(instructions "$work" copy "$small_out/a" "$work/small0" tree/)
+        bytes=$(bench_value pushed_bytes)
+        showings=$(bench_value showings)
+        high=$(instructions "$work" copy "$small_out/b" "$work/small$small_files" tree/)
+        bytes=$(($(bench_value pushed_bytes) - bytes))
+        showings=$(($(bench_value showings) - showings))
+        diff -r "$work/small$small_files/tree" "$small_out/b/tree" >/dev/null
+        ours_counts+=("$(((high - low) / small_files))")
+        low=$(instructions_of "$work" cp -r "$work/small0/tree" "$small_out/c/tree")
+        high=$(instructions_of "$work" cp -r "$work/small$small_files/tree" "$small_out/d/tree")
+        cp_counts+=("$(((high - low) / small_files))")
+    done
+    note "  ours ${ours_counts[*]}, cp ${cp_counts[*]} instructions per file"
+    local ours_file cp_file
+    ours_file=$(median "${ours_counts[@]}")
+    cp_file=$(median "${cp_counts[@]}")
+    row "instructions per small file copied, dialog drawn (CopyDirEntry)" \
+        "$small_files − 0 files of 4 KiB; callgrind, $count_rounds rounds" \
+        "$(thousands "$ours_file") instructions" "cp -r $(thousands "$cp_file") instructions" \
+        "+$(thousands $((ours_file - cp_file))) beyond the copy" "≤ +100,000" \
+        "$(judge $((ours_file - cp_file)) 100000)"
+    row "bytes pushed to the display per small file copied" \
+        "$small_files files: $((showings / small_files)) showings a file" \
+        "$(thousands $((bytes / small_files))) bytes" "—" "—" "≤ 40,000" \
+        "$(judge $((bytes / small_files)) 40000)"
     row "message popup opened and closed (150 × 100, a path message, A)" \
         "callgrind 110 − 10 popups, $count_rounds rounds" \
         "$(thousands "$popup") instructions" "frame budget $(thousands $frame_budget)" \
@@ -351,7 +494,31 @@ wall_rows() {
     alternate bigflush
     wall_row "copy one file, then flush (CopyDirEntry + FlushChanges)" "$size_mib MiB" \
         "cp; sync -f" 1.05
-    rm -f "$work/src/big" "$work/out/big"
+
+    note "the same file with copy_file_range refused, against cp with it refused too"
+    alternate plain
+    wall_row "copy one file without copy_file_range (CopyDirEntry, read and write)" \
+        "$size_mib MiB, one file system" "cp without copy_file_range" 1.05
+
+    note "the same file from a tmpfs to the disk against cp"
+    cp "$work/src/big" "$ram/big"
+    rm -f "$work/src/big"
+    alternate cross
+    wall_row "copy one file between two file systems (CopyDirEntry, read and write)" \
+        "$size_mib MiB, tmpfs to $(df -T "$work" | awk 'NR == 2 { print $2 }')" "cp" 1.05
+    rm -f "$ram/big" "$work/out/big"
+
+    note "a sparse file of 1 GiB without data against cp"
+    truncate -s 1G "$work/src/sparse"
+    alternate sparse
+    cmp "$work/src/sparse" "$work/out/sparse"
+    wall_row "copy a sparse file (CopyDirEntry, holes kept)" \
+        "1 GiB, no data; blocks allocated: ours $sparse_blocks_ours, cp $sparse_blocks_ref" "cp" 2.0
+    [ "$sparse_blocks_ours" -le "$sparse_blocks_ref" ] || {
+        note "the sparse copy allocated $sparse_blocks_ours blocks, cp $sparse_blocks_ref"
+        exit 1
+    }
+    rm -f "$work/src/sparse" "$work/out/sparse"
 
     note "copy of the tree against cp -r, the copy dialog drawn for every file"
     settle_inodes
@@ -373,7 +540,7 @@ wall_rows() {
 note "setting up in $work"
 mkdir -p "$work/src" "$work/out"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-[ "$rows" = wall ] || make_listing
+[ "$rows" = wall ] || { make_listing && make_long_names && make_deep_path && make_small_files; }
 [ "$rows" = count ] || make_tree
 [ "$rows" = wall ] || count_rows
 [ "$rows" = count ] || wall_rows

@@ -191,7 +191,7 @@ static int RunCopy(const char *dest_dir, const char *source_dir, const char *nam
     int result = CopyDirEntry(dest_dir, source_dir, name);
     if (flush)
         FlushChanges(dest_dir);
-    printf("bench seconds %.3f\n", Seconds(start, Now()));
+    printf("bench seconds %.6f\n", Seconds(start, Now()));
     return result == 1 ? 0 : 1;
 }
 
@@ -200,7 +200,7 @@ static int RunDelete(const char *dir, const char *name) {
         return 1;
     timespec start = Now();
     int result = DeleteDirEntry(dir, name);
-    printf("bench seconds %.3f\n", Seconds(start, Now()));
+    printf("bench seconds %.6f\n", Seconds(start, Now()));
     return result == 1 ? 0 : 1;
 }
 
@@ -215,7 +215,7 @@ static int RunList(const char *dir, int count) {
         if (listed != counted)
             return 1;
     }
-    printf("bench seconds %.3f\n", Seconds(start, Now()));
+    printf("bench seconds %.6f\n", Seconds(start, Now()));
     printf("bench entries %d\n", listed);
     return 0;
 }
@@ -229,7 +229,7 @@ static int RunBrowser(const char *dir = nullptr) {
         return 1;
     timespec start = Now();
     MainLoop();
-    printf("bench seconds %.3f\n", Seconds(start, Now()));
+    printf("bench seconds %.6f\n", Seconds(start, Now()));
     printf("bench passes %d\n", pass_count);
     return 0;
 }
@@ -259,7 +259,7 @@ static int RunPopups(int count) {
     for (int i = 0; i < count; i++)
         if (PopupMessage(kPathMessageWidth, kPathMessageHeight, "Error", kPopupText) != 1)
             return 1;
-    printf("bench seconds %.3f\n", Seconds(start, Now()));
+    printf("bench seconds %.6f\n", Seconds(start, Now()));
     printf("bench passes %d\n", pass_count);
     return 0;
 }
