@@ -331,38 +331,36 @@ struct FreeDeleter {
     void operator()(void *memory) const { free(memory); }
 };
 
-// The data transfer of one file: in the kernel while it copies, else through a block buffer that
-// starts on a page boundary, as the kernel copies whole pages to and from the page cache fastest.
+// The data transfer of one file: in the kernel while it copies, else through a buffer that starts
+// on a page boundary, as the kernel copies whole pages to and from the page cache fastest, and
+// holds one chunk: writes of a whole block make the page cache ask for large runs of free pages,
+// which a busy machine must first gather.
 struct DataCopy {
     int source;
     int dest;
     bool in_kernel;
     bool copied_any;
-    std::unique_ptr<char, FreeDeleter> block;
+    std::unique_ptr<char, FreeDeleter> buffer;
 };
 
-static bool MakeBlock(DataCopy &copy) {
-    if (copy.block)
+static bool MakeBuffer(DataCopy &copy) {
+    if (copy.buffer)
         return true;
     long page = sysconf(_SC_PAGESIZE);
     void *memory = nullptr;
     if (posix_memalign(&memory, page > 0 ? static_cast<size_t>(page) : sizeof(void *),
-                       kCopyBlockSize) != 0)
+                       kCopyChunkSize) != 0)
         return false;
-    copy.block.reset(static_cast<char *>(memory));
+    copy.buffer.reset(static_cast<char *>(memory));
     return true;
 }
 
-// Reads the rest of the block, up to wanted bytes as count leaves it, into the buffer and writes
-// it out; a read that returns nothing marks the end. Without memory for the buffer nothing can be
-// read.
-static CopyOutcome PlainCopy(DataCopy &copy, size_t wanted, size_t &count, bool &at_end) {
-    if (!MakeBlock(copy))
-        return CopyOutcome::kReadFailed;
-    wanted -= count;
-    size_t got = 0;
+// Reads one chunk of up to wanted bytes into the buffer and writes it out; a read that returns
+// nothing marks the end.
+static CopyOutcome CopyChunk(DataCopy &copy, size_t wanted, size_t &got, bool &at_end) {
+    got = 0;
     while (got < wanted) {
-        ssize_t read_count = read(copy.source, copy.block.get() + got, wanted - got);
+        ssize_t read_count = read(copy.source, copy.buffer.get() + got, wanted - got);
         if (read_count < 0 && errno == EINTR)
             continue;
         if (read_count < 0)
@@ -376,14 +374,29 @@ static CopyOutcome PlainCopy(DataCopy &copy, size_t wanted, size_t &count, bool 
     if (got > 0) {
         ssize_t written;
         do
-            written = write(copy.dest, copy.block.get(), got);
+            written = write(copy.dest, copy.buffer.get(), got);
         while (written < 0 && errno == EINTR);
         // A regular file takes all or fails: a short write means a full disk or a size limit.
         if (written != static_cast<ssize_t>(got))
             return CopyOutcome::kWriteFailed;
     }
-    copy.copied_any = copy.copied_any || got > 0;
-    count += got;
+    return CopyOutcome::kDone;
+}
+
+// Copies the rest of the block, up to wanted bytes as count leaves it, chunk by chunk through the
+// buffer; without memory for the buffer nothing can be read.
+static CopyOutcome PlainCopy(DataCopy &copy, size_t wanted, size_t &count, bool &at_end) {
+    if (!MakeBuffer(copy))
+        return CopyOutcome::kReadFailed;
+    while (count < wanted && !at_end) {
+        size_t chunk = wanted - count < kCopyChunkSize ? wanted - count : kCopyChunkSize;
+        size_t got = 0;
+        CopyOutcome outcome = CopyChunk(copy, chunk, got, at_end);
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+        copy.copied_any = copy.copied_any || got > 0;
+        count += got;
+    }
     return CopyOutcome::kDone;
 }
 

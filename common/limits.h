@@ -33,6 +33,9 @@ constexpr int kButtonCount = 12;
 
 // The file copy's block, and the cells of its progress bar.
 constexpr size_t kCopyBlockSize = 1024 * 1024;
+// What the copy reads and writes at a time where the kernel does not copy by itself.
+constexpr size_t kCopyChunkSize = 128 * 1024;
+static_assert(kCopyBlockSize % kCopyChunkSize == 0, "a block is whole chunks");
 constexpr int kProgressCells = 20;
 
 // Folded text: rows of a line table and bytes of a row, terminator included.
