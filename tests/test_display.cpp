@@ -331,3 +331,65 @@ TEST(CopyData, WithoutTheKernelCopyEveryByteStillArrives) {
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(ReadFile(dir / "out/data"), content);
 }
+
+// In a folder's copy each file after the first repaints only its name and track: the dialog must
+// look exactly as the dialog drawn anew for that file alone.
+TEST(CopyDialog, LaterFilesLookAsIfTheDialogWereDrawnAnew) {
+    TempDir dir;
+    MakeDir(dir / "src");
+    MakeDir(dir / "src/tree");
+    // In table order: a short name, one folded over two lines, and a short one after it.
+    std::vector<std::string> names = {"a", "b_" + std::string(60, 'w'), "c"};
+    for (const std::string &name : names)
+        WriteFile(dir / ("src/tree/" + name), std::string(39, 'x'));
+    // Showing 1 is the black screen; each file then shows its dialog and 20 cells.
+    auto first_showing = [](int file) { return 2 + 21 * file; };
+    ChildResult folder = RunChild([&] {
+        if (!OpenTestDisplay())
+            return 97;
+        ScriptClear();
+        for (int file = 1; file < 3; file++)
+            ScriptOnFlip(first_showing(file), [&, file] {
+                SDL_SaveBMP(gScreenSurface,
+                            (dir / ("folder" + std::to_string(file) + ".bmp")).c_str());
+            });
+        MakeDir(dir / "out");
+        FillScreen(color_black);
+        ShowWholeScreen();
+        return CopyDirEntry((dir / "out").c_str(), (dir / "src").c_str(), "tree/") == 1 ? 0 : 1;
+    });
+    ASSERT_EQ(folder.status, 0);
+    for (int file = 1; file < 3; file++) {
+        std::string out = dir / ("alone" + std::to_string(file));
+        ChildResult alone = RunChild([&] {
+            if (!OpenTestDisplay())
+                return 97;
+            ScriptClear();
+            ScriptOnFlip(2, [&] {
+                SDL_SaveBMP(gScreenSurface,
+                            (dir / ("alone" + std::to_string(file) + ".bmp")).c_str());
+            });
+            MakeDir(out);
+            FillScreen(color_black);
+            ShowWholeScreen();
+            return CopyDirEntry(out.c_str(), (dir / "src/tree").c_str(), names[file].c_str()) == 1
+                       ? 0
+                       : 1;
+        });
+        ASSERT_EQ(alone.status, 0);
+        SDL_Surface *in_folder = LoadCapture(dir / ("folder" + std::to_string(file) + ".bmp"));
+        SDL_Surface *drawn_anew = LoadCapture(dir / ("alone" + std::to_string(file) + ".bmp"));
+        ASSERT_NE(in_folder, nullptr);
+        ASSERT_NE(drawn_anew, nullptr);
+        int differing = 0;
+        for (int y = 0; y < 240; y++)
+            for (int x = 0; x < 320; x++) {
+                SDL_Color a = ColorAt(in_folder, x, y);
+                SDL_Color b = ColorAt(drawn_anew, x, y);
+                differing += a.r != b.r || a.g != b.g || a.b != b.b;
+            }
+        EXPECT_EQ(differing, 0) << names[file];
+        SDL_FreeSurface(in_folder);
+        SDL_FreeSurface(drawn_anew);
+    }
+}
