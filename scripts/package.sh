@@ -28,6 +28,15 @@ if [ -f "$here/scripts/build-console.sh" ]; then
 program for the console's MIPS32 CPU,
 with the libraries it needs built from
 Debian's source packages."
+  # SDL_ttf and SDL_image taken prebuilt, where their sources could not be had, are release 2.
+  if ls "$here/build-console/stamps/no-source-"* >/dev/null 2>&1; then
+    build_note="$build_note
+SDL_ttf and SDL_image in it are Debian's
+prebuilt libraries, which use MIPS32
+release 2 instructions: on a console
+whose CPU is release 1 it stops with
+\"Illegal instruction\" at start-up."
+  fi
 else
   "$here/scripts/cross-setup.sh"
   # No run path: the program finds its libraries where the system keeps them.
