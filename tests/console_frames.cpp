@@ -29,10 +29,9 @@ struct ButtonKey {
     SDLKey key;
 };
 const ButtonKey kButtonKeys[] = {
-    {"up", SDLK_UP},         {"down", SDLK_DOWN},      {"left", SDLK_LEFT},
-    {"right", SDLK_RIGHT},   {"a", SDLK_LCTRL},        {"b", SDLK_LALT},
-    {"x", SDLK_SPACE},       {"y", SDLK_LSHIFT},       {"l", SDLK_TAB},
-    {"r", SDLK_BACKSPACE},   {"start", SDLK_RETURN},   {"select", SDLK_ESCAPE},
+    {"up", SDLK_UP},   {"down", SDLK_DOWN},   {"left", SDLK_LEFT},    {"right", SDLK_RIGHT},
+    {"a", SDLK_LCTRL}, {"b", SDLK_LALT},      {"x", SDLK_SPACE},      {"y", SDLK_LSHIFT},
+    {"l", SDLK_TAB},   {"r", SDLK_BACKSPACE}, {"start", SDLK_RETURN}, {"select", SDLK_ESCAPE},
 };
 
 bool KeyOf(const std::string &name, SDLKey &key) {
@@ -181,8 +180,8 @@ int Compare(int count, char **paths) {
         }
         const int centred_left = (dump->w - frame->w) / 2;
         const int centred_top = (dump->h - frame->h) / 2;
-        for (double share : {Mismatch(dump, frame, 0, 0),
-                             Mismatch(dump, frame, centred_left, centred_top)}) {
+        for (double share :
+             {Mismatch(dump, frame, 0, 0), Mismatch(dump, frame, centred_left, centred_top)}) {
             if (share < best) {
                 best = share;
                 best_frame = paths[i];

@@ -46,9 +46,11 @@ static void NotBuiltIn(const char *library) {
     fprintf(stderr, "error: %s is not built into the console program (PNG only)\n", library);
     exit(1);
 }
-#define REFUSE(name, library) \
-    void name(void);          \
-    void name(void) { NotBuiltIn(library); }
+#define REFUSE(name, library)                                                                      \
+    void name(void);                                                                               \
+    void name(void) {                                                                              \
+        NotBuiltIn(library);                                                                       \
+    }
 REFUSE(jpeg_CreateDecompress, "libjpeg")
 REFUSE(jpeg_calc_output_dimensions, "libjpeg")
 REFUSE(jpeg_destroy_decompress, "libjpeg")
