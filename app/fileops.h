@@ -20,6 +20,11 @@ void FlushFileSystem(const char *dir);
 // Flushes the file system of dir as FlushFileSystem does when copy, move or delete changed
 // anything since the last flush; does nothing otherwise.
 void FlushChanges(const char *dir);
+// Something stands at path when the query finds it, a dangling link included (written through,
+// it would create a file outside the chosen directory), or finds it with a date the C library
+// cannot hold. Any other failure (no search permission, a file where a directory should be) is
+// left to the creation that follows, which reports it in its own words.
+bool Occupied(const char *path);
 // Puts the last component of path into output of size bytes and returns output; ends the process
 // when the component does not fit.
 char *BaseName(char *output, const char *path, size_t size);

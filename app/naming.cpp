@@ -1,7 +1,6 @@
 // Creating a directory and renaming an entry, with a name typed in the line-input dialog.
 #include "app/commands.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -17,13 +16,6 @@ static const int kNameDialogWidth = 210;
 static const int kNameDialogHeight = 70;
 static const int kNameShownBytes = 35;
 static const mode_t kNewDirMode = 0755;
-
-// Any entry of that name is taken, a link to nothing or to itself included: renamed over, it
-// would be gone without a word.
-static bool Taken(const char *name) {
-    struct stat status;
-    return lstat(name, &status) == 0 || errno == EOVERFLOW;
-}
 
 // Asks for a name that starts as initial into result, then stands in the active pane's directory
 // so that the name is taken relative to it; false when that directory cannot be entered.
@@ -43,7 +35,8 @@ void MakeDirCommand(Browser &browser) {
         PopupError(kErrorWidth, kErrorHeight, "mkdir() failed");
         return;
     }
-    if (Taken(name)) {
+    // Any entry of that name is taken, a link to nothing or to itself included.
+    if (Occupied(name)) {
         PopupError(kErrorWidth, kErrorHeight, "\"%s\" already exists", name);
         return;
     }
@@ -73,7 +66,8 @@ void RenameCommand(Browser &browser) {
         PopupError(kErrorWidth, kErrorHeight, "rename() failed");
         return;
     }
-    if (Taken(new_name)) {
+    // Renamed over, an entry of that name, a link included, would be gone without a word.
+    if (Occupied(new_name)) {
         PopupError(kErrorWidth, kErrorHeight, "\"%s\" already exists", new_name);
         return;
     }
