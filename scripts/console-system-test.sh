@@ -3,7 +3,7 @@
 # Debian's 4kc-malta kernel in qemu-system-mipsel's Malta machine, its Cirrus display as
 # /dev/fb0 and its PS/2 keyboard, an initramfs with busybox, the program, its images, the font
 # and a test tree. The program runs on SDL's fbcon driver; the session of
-# tests/console_session.txt is typed through QEMU's monitor (sendkey) and each screen is taken
+# tests/system/console_session.txt is typed through QEMU's monitor (sendkey) and each screen is taken
 # with screendump and compared with the frame the desktop program draws for the same presses.
 # Then the files the session changed are checked, and the program's peak resident memory
 # (VmHWM) must stay under 8 MiB. Evidence in build-console/system/. Run as root on Debian 12.
@@ -11,7 +11,7 @@ set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=$here/build-console
 work=$out/system
-session=$here/tests/console_session.txt
+session=$here/tests/system/console_session.txt
 tree=/tmp/zorvel-console
 font=/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf
 hold_ms=200

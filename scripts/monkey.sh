@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs the monkey (tests/monkey.cpp): the real program under random states of its twelve buttons
+# Runs the monkey (tests/system/monkey.cpp): the real program under random states of its twelve buttons
 # for the given passes (default 200000), in a world of its own as the user nobody, built with the
 # sanitizers in build-asan/. Fails on any failure the monkey reports and on any sanitizer report
 # (kept in build-asan/monkey-logs/). Run after scripts/setup.sh, as root: without root it cannot

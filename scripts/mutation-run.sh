@@ -74,7 +74,13 @@ unbuilt=0
 survivors=""
 log=$build/mutation-logs
 mkdir -p "$log"
-while IFS=$'\t' read -r id file find into what; do
+tab=$'\t'
+while IFS= read -r row; do
+  # Split by hand: read would merge the tabs around an empty replacement.
+  id=${row%%"$tab"*} row=${row#*"$tab"}
+  file=${row%%"$tab"*} row=${row#*"$tab"}
+  find=${row%%"$tab"*} row=${row#*"$tab"}
+  into=${row%%"$tab"*} what=${row#*"$tab"}
   case $id in '' | '#'*) continue ;; esac
   if [ "$only" != "  " ] && [ "${only#* $id }" = "$only" ]; then
     continue

@@ -1,7 +1,9 @@
 #include "tests/harness.h"
 
 #include <SDL_ttf.h>
+#include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <map>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -74,6 +77,14 @@ SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_
                                           SDL_Color bg);
 DIR *__real_opendir(const char *path);
 DIR *__wrap_opendir(const char *path);
+long __real_syscall(long number, ...);
+long __wrap_syscall(long number, ...);
+void __real_sync();
+void __wrap_sync();
+int __real_fsync(int descriptor);
+int __wrap_fsync(int descriptor);
+int __real_rename(const char *from, const char *to);
+int __wrap_rename(const char *from, const char *to);
 }
 
 static std::string drawn_text;
@@ -135,6 +146,76 @@ void __wrap_SDL_Delay(Uint32) {}
 
 static bool refuse_kernel_copy = false;
 static bool refuse_hole_seeks = false;
+static Kernel kernel = Kernel::kCurrent;
+static bool storage_fails = false;
+// The flushes and renames of a RunLoop, logged only while it runs.
+static bool logging_flushes = false;
+static std::string flush_log;
+
+void SetKernel(Kernel answers) {
+    kernel = answers;
+}
+
+void FailStorage(bool fail) {
+    storage_fails = fail;
+}
+
+static void LogFlush(const std::string &line) {
+    if (logging_flushes)
+        flush_log += line + "\n";
+}
+
+static std::string DescriptorPath(long descriptor) {
+    char link[64];
+    char target[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%ld", descriptor);
+    ssize_t length = readlink(link, target, sizeof target - 1);
+    return length < 0 ? "?" : std::string(target, length);
+}
+
+long __wrap_syscall(long number, ...) {
+    va_list arguments;
+    va_start(arguments, number);
+    long a[6];
+    for (long &argument : a)
+        argument = va_arg(arguments, long);
+    va_end(arguments);
+    bool old = kernel == Kernel::kOld;
+    if (number == SYS_syncfs) {
+        LogFlush((old ? "refused syncfs " : "syncfs ") + DescriptorPath(a[0]));
+        if (old || storage_fails) {
+            errno = old ? ENOSYS : EIO;
+            return -1;
+        }
+    }
+    if (number == SYS_renameat2 && (old || kernel == Kernel::kNoReplaceFlag)) {
+        errno = old ? ENOSYS : EINVAL;
+        return -1;
+    }
+    if (number == SYS_renameat2)
+        LogFlush(std::string("rename ") + reinterpret_cast<const char *>(a[1]) + " " +
+                 reinterpret_cast<const char *>(a[3]));
+    return __real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+void __wrap_sync() {
+    LogFlush("sync");
+    __real_sync();
+}
+
+int __wrap_fsync(int descriptor) {
+    LogFlush("fsync " + DescriptorPath(descriptor));
+    if (storage_fails) {
+        errno = EIO;
+        return -1;
+    }
+    return __real_fsync(descriptor);
+}
+
+int __wrap_rename(const char *from, const char *to) {
+    LogFlush(std::string("rename ") + from + " " + to);
+    return __real_rename(from, to);
+}
 
 void RefuseKernelCopy(bool refuse) {
     refuse_kernel_copy = refuse;
@@ -150,6 +231,8 @@ ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_o
         errno = ENOSYS;
         return -1;
     }
+    if (kernel == Kernel::kEmptyKernelCopy)
+        return 0;
     return __real_copy_file_range(in, in_offset, out, out_offset, length, flags);
 }
 
@@ -449,11 +532,7 @@ OperationRun RunFileOperation(const std::function<int()> &operation) {
         TakeDrawnText();
         TakeShadedText();
         int result = operation();
-        std::string shaded = TakeShadedText();
-        int popups = 0;
-        for (size_t at = shaded.find("Error\n"); at != std::string::npos;
-             at = shaded.find("Error\n", at + 1))
-            popups++;
+        int popups = CountOf(TakeShadedText(), "Error\n");
         printf("\x1e%d\x1e%d\x1e%s", result, popups, TakeDrawnText().c_str());
         return 0;
     });
@@ -532,6 +611,81 @@ ChildResult RunBrowser(const std::string &dir, int font_size) {
         End();
         return 0;
     });
+}
+
+LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup,
+                const std::function<std::string()> &check) {
+    ChildResult child = RunChild([&] {
+        if (setup) {
+            int status = setup();
+            if (status != 0)
+                return status;
+        }
+        if (chdir(dir.c_str()) != 0)
+            return 98;
+        if (!OpenTestDisplay())
+            return 97;
+        TakeShadedText();
+        TakeDrawnText();
+        flush_log.clear();
+        logging_flushes = true;
+        for (int call = 1; call < 400; call++)
+            ScriptOnOpenDir(call, [] {
+                if (!flush_log.empty())
+                    flush_log += "opendir\n";
+            });
+        MainLoop();
+        logging_flushes = false;
+        std::string shaded = TakeShadedText();
+        End();
+        printf("\x1e%d\x1e%s\x1e%s\x1e%s", CountOf(shaded, "Error\n"), TakeDrawnText().c_str(),
+               check ? check().c_str() : "", flush_log.c_str());
+        return 0;
+    });
+    LoopRun run;
+    run.status = child.status;
+    size_t start = child.out.find('\x1e');
+    run.out = child.out.substr(0, start);
+    if (start == std::string::npos)
+        return run;
+    std::string fields[4];
+    for (std::string &field : fields) {
+        size_t end = child.out.find('\x1e', start + 1);
+        field = child.out.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+        start = end;
+    }
+    run.popups = atoi(fields[0].c_str());
+    run.drawn = fields[1];
+    run.checked = fields[2];
+    run.flushes = fields[3];
+    return run;
+}
+
+int CountOf(const std::string &text, const std::string &piece) {
+    int count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        count++;
+    return count;
+}
+
+std::vector<std::string> Names(const std::string &dir) {
+    std::vector<std::string> names;
+    DIR *stream = opendir(dir.c_str());
+    if (stream == nullptr)
+        return names;
+    while (dirent *entry = readdir(stream))
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            names.push_back(entry->d_name);
+    closedir(stream);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Pattern(size_t size) {
+    std::string content(size, '\0');
+    for (size_t i = 0; i < size; i++)
+        content[i] = static_cast<char>(i * 31 + i / 1000);
+    return content;
 }
 
 TempDir::TempDir() : TempDir("/tmp") {}

@@ -4,6 +4,12 @@
 #include <SDL.h>
 #include <functional>
 #include <string>
+#include <vector>
+
+// The desktop keys of the console's buttons (README, "Buttons").
+constexpr SDLKey kUp = SDLK_UP, kDown = SDLK_DOWN, kLeft = SDLK_LEFT, kRight = SDLK_RIGHT;
+constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
+constexpr SDLKey kL = SDLK_TAB, kR = SDLK_BACKSPACE, kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
 
 // Forgets every scripted key, capture, quit, key source and action, and restarts the counts at 0.
 void ScriptClear();
@@ -44,6 +50,17 @@ void RefuseKernelCopy(bool refuse);
 // Makes lseek refuse SEEK_DATA and SEEK_HOLE (EINVAL), as a kernel before 3.1 does, while set.
 void RefuseHoleSeeks(bool refuse);
 
+// How the storage answers, for the fault tests.
+enum class Kernel {
+    kCurrent,
+    kOld,            // syncfs and renameat2 answer ENOSYS, as before 2.6.39 and 3.15
+    kNoReplaceFlag,  // renameat2's no-replace flag refused (EINVAL), as some file systems do
+    kEmptyKernelCopy // copy_file_range gives nothing, as for files of /proc and /sys
+};
+void SetKernel(Kernel kernel);
+// Makes every flush (syncfs, fsync) fail with EIO while set, as a worn card does.
+void FailStorage(bool fail);
+
 // Builds a script of presses one after another, each two passes after the one before.
 struct KeyPlan {
     int pass = 0;
@@ -70,6 +87,13 @@ std::string TakeDrawnText();
 // followed by a line feed.
 std::string TakeShadedText();
 
+// How often piece occurs in text.
+int CountOf(const std::string &text, const std::string &piece);
+// The names in dir, "." and ".." left out, sorted.
+std::vector<std::string> Names(const std::string &dir);
+// size bytes that differ from one position to the next.
+std::string Pattern(size_t size);
+
 struct ChildResult {
     int status;      // exit status, or 128 + signal
     std::string out; // everything the child wrote to standard output
@@ -89,6 +113,24 @@ struct OperationRun {
 // Runs operation in a child, with the display this process has open or else one opened there;
 // the operation may set key sources and actions of its own after the harness's.
 OperationRun RunFileOperation(const std::function<int()> &operation);
+
+// What a browser run did: its status and log, the "Error" popups it showed, every text drawn
+// anti-aliased (popup texts, copied names), what the check after the run returned, and the
+// flushes and renames it made: "syncfs <path>", "refused syncfs <path>", "sync",
+// "fsync <path>", "rename <from> <to>", one a line, and "opendir" for each directory opened after
+// the first of them.
+struct LoopRun {
+    int status = -1;
+    std::string out;
+    int popups = -1;
+    std::string drawn;
+    std::string checked;
+    std::string flushes;
+};
+// Runs the browser in dir in a child with the scripted keys: setup first (a nonzero result ends
+// the child with it), check after the loop, while the child's mounts still stand.
+LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup = nullptr,
+                const std::function<std::string()> &check = nullptr);
 
 // The font the tests open; Debian's VL Gothic.
 extern const char *const kTestFont;

@@ -7,13 +7,6 @@
 
 #include "tests/harness.h"
 
-static int CountOf(const std::string &text, const std::string &piece) {
-    int count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        count++;
-    return count;
-}
-
 // A tree with the directories A and B; the left pane goes into A, the right into B.
 struct TwoPanes {
     TempDir root;

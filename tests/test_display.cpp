@@ -330,6 +330,14 @@ TEST(CopyData, WithoutTheKernelCopyEveryByteStillArrives) {
     OperationRun run = CopyOne(dir, "data", false, true);
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(ReadFile(dir / "out/data"), content);
+    // A kernel copy that yields nothing at the very start, as for files of /proc, is no end.
+    unlink((dir / "out/data").c_str());
+    OperationRun empty = RunFileOperation([&] {
+        SetKernel(Kernel::kEmptyKernelCopy);
+        return CopyDirEntry((dir / "out").c_str(), (dir / "src").c_str(), "data");
+    });
+    EXPECT_EQ(empty.result, 1);
+    EXPECT_EQ(ReadFile(dir / "out/data"), content);
 }
 
 // In a folder's copy each file after the first repaints only its name and track: the dialog must

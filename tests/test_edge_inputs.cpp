@@ -14,16 +14,6 @@
 #include "dialogs/lineinput.h"
 #include "tests/harness.h"
 
-constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kRight = SDLK_RIGHT;
-constexpr SDLKey kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
-
-static int CountOf(const std::string &text, const std::string &piece) {
-    int count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        count++;
-    return count;
-}
-
 TEST(SplitBySpace, ATableOfNoRowsReceivesNoWord) {
     ReportWord words[2];
     memset(words, '#', sizeof words);

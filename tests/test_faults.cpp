@@ -20,14 +20,6 @@
 #include "input/input.h"
 #include "tests/harness.h"
 
-// Bytes that differ from one position to the next, so that a misplaced block shows.
-static std::string Pattern(size_t size) {
-    std::string content(size, '\0');
-    for (size_t i = 0; i < size; i++)
-        content[i] = static_cast<char>(i * 31 + i / 1000);
-    return content;
-}
-
 // A small file system of its own in memory, mounted for one test; tests skip where mounting is
 // refused (not root, or a container without the right).
 struct SmallDisk {

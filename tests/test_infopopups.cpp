@@ -179,9 +179,13 @@ TEST_F(InfoPopup, DiskFiguresFromTheLastBootLine) {
     stand_ins.Report(std::string(kDfHeader) + "/dev/root 7.0G 3.0G 4.0G 43% /\n" +
                      "/dev/sda1 1.9G 1.2G 700M 45% /boot\n" + "tmpfs 10M 0 10M 0% /run\n");
     CloseSoon();
+    // du may take long: "Reading..." shows before it starts.
+    std::string first_shown;
+    ScriptOnFlip(FlipCount() + 1, [&] { first_shown = TakeDrawnText(); });
     EXPECT_EQ(PopupDiskInfo(230, 120, target.path.c_str()), 1);
-    EXPECT_EQ(TakeDrawnText(), "Reading...Size: 1.9G  Used: 1.2G  Avail: 700M  45% used" +
-                                   target.path + "  total 12M");
+    EXPECT_EQ(first_shown, "Reading...");
+    EXPECT_EQ(TakeDrawnText(),
+              "Size: 1.9G  Used: 1.2G  Avail: 700M  45% used" + target.path + "  total 12M");
 
     stand_ins.Report(std::string(kDfHeader) + "/dev/sda1 1.9G 1.2G 700M 45% /boot\n" +
                      "/dev/sda2 511M 6.1M 505M 2% /boot/efi\n");

@@ -12,10 +12,6 @@
 #include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 
-constexpr SDLKey kUp = SDLK_UP, kDown = SDLK_DOWN, kLeft = SDLK_LEFT, kRight = SDLK_RIGHT;
-constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
-constexpr SDLKey kL = SDLK_TAB, kR = SDLK_BACKSPACE, kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
-
 // The 320x240x16 dummy display; opening it clears the key table, so keys are set afterwards.
 static SDL_Surface *Display() {
     if (SDL_GetVideoSurface() == nullptr) {

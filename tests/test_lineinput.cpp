@@ -16,10 +16,6 @@
 // The cursor cell is red; the field is black.
 static const SDL_Color kRed = {255, 0, 0, 0}, kBlack = {0, 0, 0, 0};
 
-constexpr SDLKey kUp = SDLK_UP, kLeft = SDLK_LEFT, kRight = SDLK_RIGHT;
-constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
-constexpr SDLKey kL = SDLK_TAB, kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
-
 // Types the character of the cell that the directions select with the face key. On page 0: X
 // backspace, Y 'm', A 'n', UP+LEFT with Y 'a' and with B 'b'; L switches to page 2, where B types
 // clear (12) with LEFT held and enter (13) with RIGHT held.

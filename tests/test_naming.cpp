@@ -15,16 +15,6 @@
 #include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 
-constexpr SDLKey kDown = SDLK_DOWN, kA = SDLK_LCTRL, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
-constexpr SDLKey kR = SDLK_BACKSPACE, kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
-
-static int CountOf(const std::string &text, const std::string &piece) {
-    int count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        count++;
-    return count;
-}
-
 static bool IsDir(const std::string &path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);

@@ -104,13 +104,6 @@ struct Tally {
     long logged[kLogLineCount]; // command log lines, by beginning
 };
 
-static long CountOf(const std::string &text, const std::string &piece) {
-    long count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        count++;
-    return count;
-}
-
 // The host's files that the world needs, each at the same path in the world.
 struct WorldFiles {
     std::vector<std::string> programs; // copied executable, under /bin
