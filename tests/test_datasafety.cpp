@@ -137,8 +137,9 @@ TEST(CopyIntoItself, IsRefusedBeforeAnythingIsCreated) {
 }
 
 TEST(CopyIntoItself, ADirectoryMetAgainThroughALinkIsNotEntered) {
-    // A link to the entry itself, to its parent, and to the destination that holds the output.
-    for (std::string target : {"A", ".", "B"}) {
+    // A link to the entry itself, to its parent, to the destination that holds the output, and
+    // to the output itself, which exists only once the copy made it.
+    for (std::string target : {"A", ".", "B", "B/A"}) {
         TempDir root;
         MakeDir(root / "A");
         MakeDir(root / "B");
