@@ -42,9 +42,11 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/fileops.h"
+#include "app/session.h"
+#include "fs/copytree.h"
+#include "fs/fileops.h"
+#include "fs/listing.h"
 #include "common/globals.h"
-#include "app/listing.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 

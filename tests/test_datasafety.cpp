@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/fileops.h"
+#include "app/session.h"
+#include "fs/copytree.h"
+#include "fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 

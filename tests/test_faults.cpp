@@ -14,7 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops.h"
+#include "fs/copyfile.h"
+#include "fs/copytree.h"
+#include "fs/fileops.h"
 #include "common/globals.h"
 #include "app/infopopups.h"
 #include "input/input.h"

@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops.h"
+#include "fs/copyfile.h"
+#include "fs/copytree.h"
+#include "fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 

@@ -1,6 +1,6 @@
 // The copy of one regular file: its data in the kernel or through a page-aligned buffer, holes
 // kept as holes, under an unfinished name until it is complete.
-#include "app/fileops.h"
+#include "fs/copyfile.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -14,11 +14,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "app/copydialog.h"
-#include "app/fileops_shared.h"
+#include "common/format.h"
 #include "common/globals.h"
 #include "common/limits.h"
+#include "common/utf8.h"
 #include "dialogs/dialogbox.h"
+#include "fs/copydialog.h"
+#include "fs/fileops.h"
 
 // The kernel's flag for a rename that never replaces; older C libraries do not name it.
 static const unsigned kRenameNoReplace = 1;
@@ -250,13 +252,12 @@ static bool PartName(char *part, size_t part_size, const char *dest_path, int at
     size_t name_length = strlen(dest_path + dir_length);
     if (name_length > kPartNameRoom) {
         name_length = kPartNameRoom;
-        while (name_length > 0 && (dest_path[dir_length + name_length] & 0xC0) == 0x80)
+        while (name_length > 0 && IsContinuationByte(dest_path[dir_length + name_length]))
             name_length--;
     }
     char digit[2] = {attempt == 0 ? '\0' : static_cast<char>('0' + attempt), '\0'};
-    int length = snprintf(part, part_size, "%.*s%s%s", static_cast<int>(dir_length + name_length),
-                          dest_path, kPartSuffix, digit);
-    return length >= 0 && static_cast<size_t>(length) < part_size;
+    return FormatInto(part, part_size, "%.*s%s%s", static_cast<int>(dir_length + name_length),
+                      dest_path, kPartSuffix, digit);
 }
 
 // Creates the file under which dest_path is written until it is complete, with the permission
