@@ -192,10 +192,9 @@ PopupLayout CentredLayout(int width, int height) {
     layout.left = (kScreenWidth - width) / 2;
     layout.top = (kScreenHeight - height) / 2;
     // A popup too low for its title and buttons gets a height that wraps to a large value.
-    layout.text_area = Rect(layout.left + kContentMargin,
-                            layout.top + option.font_height + kContentMargin,
-                            width - 2 * kContentMargin,
-                            height - 2 * option.font_height - 2 * kContentMargin);
+    layout.text_area =
+        Rect(layout.left + kContentMargin, layout.top + option.font_height + kContentMargin,
+             width - 2 * kContentMargin, height - 2 * option.font_height - 2 * kContentMargin);
     layout.button_y = kButtonRowBase - layout.top - option.font_height;
     layout.ok_x = layout.left + (width - 2 * kFrameWidth - TextWidth(kOkLabel)) / 2 + kFrameWidth;
     return layout;

@@ -65,7 +65,8 @@ Progress StartProgress(const char *source_path, int64_t size) {
     SDL_Rect text_area = Rect(kCopyTextLeft, kCopyTextTop + option.font_height, kCopyTextWidth,
                               kCopyTextHeight - option.font_height);
     SDL_Rect name_drawn = DrawText(text_area, name.get());
-    SDL_Rect track = Rect(kCopyTextLeft, progress.track_y, kProgressCells * kCellWidth, kCellHeight);
+    SDL_Rect track =
+        Rect(kCopyTextLeft, progress.track_y, kProgressCells * kCellWidth, kCellHeight);
     SDL_FillRect(gScreenSurface, &track, MapColor(gScreenSurface, kTrackColor));
     MarkScreenArea(track);
     ShowChangedAreas();
