@@ -1,13 +1,7 @@
 #include "app/browser.h"
 
 #include <SDL_ttf.h>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/frame_steps.h"
 #include "app/panes.h"
