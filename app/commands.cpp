@@ -9,8 +9,8 @@
 #include "common/format.h"
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
-#include "fs/copytree.h"
-#include "fs/fileops.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 
 // The sizes of the question popup and of the two information popups.
 static const int kQuestionWidth = 150;

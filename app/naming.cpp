@@ -9,7 +9,7 @@
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
-#include "fs/fileops.h"
+#include "app/fs/fileops.h"
 
 // The name dialog's box, and how many bytes at the end of the name its field shows.
 static const int kNameDialogWidth = 210;

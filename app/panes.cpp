@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "common/globals.h"
-#include "fs/listing.h"
+#include "app/fs/listing.h"
 
 // Reads where the process stands into the pane's path; false, leaving the path as it was, when
 // the process stands in a directory that has been removed.

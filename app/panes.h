@@ -5,7 +5,7 @@
 #include <SDL.h>
 
 #include "common/limits.h"
-#include "fs/listing.h"
+#include "app/fs/listing.h"
 
 // One browser pane: its directory, that directory's sorted table of count entries, the entry in
 // its first list row (top) and its cursor's list row, so that the cursor stands on

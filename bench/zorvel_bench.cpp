@@ -43,9 +43,9 @@
 
 #include "app/browser.h"
 #include "app/session.h"
-#include "fs/copytree.h"
-#include "fs/fileops.h"
-#include "fs/listing.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"

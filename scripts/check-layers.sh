@@ -1,8 +1,8 @@
 #!/bin/sh
 # Checks that the includes run one way. Between the folders: common/ stands on nothing of ours,
-# input/ and keyboard/ on common/ only, dialogs/ on those three, fs/ on those four, tools/ on
-# keyboard/ and common/; app/ uses them all, and nothing but the tests, fuzz targets and
-# benchmarks includes app/ or fs/. Between units, on any floor (a unit is a header and the .cpp
+# input/ and keyboard/ on common/ only, dialogs/ on those three, app/fs/ (the file system work)
+# on those four, tools/ on keyboard/ and common/; app/ uses them all, and nothing but the tests,
+# fuzz targets and benchmarks includes app/ or app/fs/. Between units, on any floor (a unit is a header and the .cpp
 # of the same stem; unit X uses unit Y when X.h or X.cpp includes Y.h): no loop. Prints every
 # include that runs the wrong way and every loop; status 1 when there is one.
 set -eu
@@ -13,7 +13,8 @@ check() {
   allowed=$2
   for file in "$here/$folder"/*.h "$here/$folder"/*.cpp; do
     [ -e "$file" ] || continue
-    grep -o '^#include "[a-z0-9_]*/' "$file" | sed 's/^#include "//; s/\/$//' | sort -u |
+    grep -o '^#include "[a-z0-9_/]*/[a-z0-9_]*\.h"' "$file" | sed 's/^#include "//; s/\/[^/]*$//' |
+      sort -u |
       while read -r used; do
         case " $allowed " in
           *" $used "*) ;;
@@ -26,19 +27,19 @@ check common "common"
 check input "common input"
 check keyboard "common keyboard"
 check dialogs "common input keyboard dialogs"
-check fs "common input keyboard dialogs fs"
+check app/fs "common input keyboard dialogs app/fs"
 check tools "common keyboard tools"
-check app "common input keyboard dialogs fs app"
+check app "common input keyboard dialogs app/fs app"
 
 # Every use of one unit by another, as "user used", then a depth-first walk that reports each
 # loop it meets once.
 uses() {
-  for folder in common input keyboard dialogs fs app tools tests fuzz bench; do
+  for folder in common input keyboard dialogs app/fs app tools tests fuzz bench; do
     for file in "$here/$folder"/*.h "$here/$folder"/*.cpp; do
       [ -e "$file" ] || continue
       stem=$(basename "$file")
       unit=$folder/${stem%.*}
-      grep -o '^#include "[a-z0-9_]*/[a-z0-9_]*\.h"' "$file" | sed 's/^#include "//; s/\.h"$//' |
+      grep -o '^#include "[a-z0-9_/]*/[a-z0-9_]*\.h"' "$file" | sed 's/^#include "//; s/\.h"$//' |
         while read -r used; do
           [ "$used" != "$unit" ] && [ -e "$here/$used.h" ] && echo "$unit $used"
         done

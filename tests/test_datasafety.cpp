@@ -23,8 +23,8 @@
 
 #include "app/browser.h"
 #include "app/session.h"
-#include "fs/copytree.h"
-#include "fs/fileops.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 

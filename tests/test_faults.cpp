@@ -14,9 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fs/copyfile.h"
-#include "fs/copytree.h"
-#include "fs/fileops.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "app/infopopups.h"
 #include "input/input.h"

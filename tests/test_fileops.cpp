@@ -10,9 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fs/copyfile.h"
-#include "fs/copytree.h"
-#include "fs/fileops.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 

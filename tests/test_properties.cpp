@@ -17,9 +17,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "fs/copytree.h"
-#include "fs/fileops.h"
-#include "fs/listing.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 #include "common/limits.h"
 #include "tests/harness.h"
 #include "tests/random_tree.h"

@@ -1,5 +1,5 @@
 // The recursive copy of a directory entry: never into itself, never through a directory twice.
-#include "fs/copytree.h"
+#include "app/fs/copytree.h"
 
 #include <fcntl.h>
 #include <memory>
@@ -9,9 +9,9 @@
 #include "common/format.h"
 #include "common/limits.h"
 #include "dialogs/dialogbox.h"
-#include "fs/copyfile.h"
-#include "fs/fileops.h"
-#include "fs/listing.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 
 // A directory is made open to its owner, so that its entries can be copied into it, and given the
 // source's permission bits once they are.

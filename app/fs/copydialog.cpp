@@ -1,4 +1,4 @@
-#include "fs/copydialog.h"
+#include "app/fs/copydialog.h"
 
 #include <memory>
 
@@ -7,7 +7,7 @@
 #include "common/limits.h"
 #include "common/rect.h"
 #include "dialogs/dialogbox.h"
-#include "fs/fileops.h"
+#include "app/fs/fileops.h"
 
 // The copy dialog. The name's area and the track lie one and two line heights below these tops.
 static const int kCopyDialogWidth = 200;

@@ -1,4 +1,4 @@
-#include "fs/listing.h"
+#include "app/fs/listing.h"
 
 #include <cstdlib>
 #include <cstring>

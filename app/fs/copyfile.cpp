@@ -1,6 +1,6 @@
 // The copy of one regular file: its data in the kernel or through a page-aligned buffer, holes
 // kept as holes, under an unfinished name until it is complete.
-#include "fs/copyfile.h"
+#include "app/fs/copyfile.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -19,8 +19,8 @@
 #include "common/limits.h"
 #include "common/utf8.h"
 #include "dialogs/dialogbox.h"
-#include "fs/copydialog.h"
-#include "fs/fileops.h"
+#include "app/fs/copydialog.h"
+#include "app/fs/fileops.h"
 
 // The kernel's flag for a rename that never replaces; older C libraries do not name it.
 static const unsigned kRenameNoReplace = 1;

@@ -1,6 +1,6 @@
 // Move, recursive delete and the flush after them, the helpers every file operation shares, and
 // BaseName; the copy lives in copytree.cpp and copyfile.cpp.
-#include "fs/fileops.h"
+#include "app/fs/fileops.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,7 +15,7 @@
 #include "common/globals.h"
 #include "common/limits.h"
 #include "dialogs/dialogbox.h"
-#include "fs/listing.h"
+#include "app/fs/listing.h"
 
 bool Occupied(const char *path) {
     struct stat status;
