@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
@@ -40,6 +41,8 @@ static std::string flush_log;
 static bool refuse_new_calls = false;
 // While set, the storage refuses what is flushed to it, as a worn card does: EIO.
 static bool storage_fails = false;
+// While set, every file system says it is FAT.
+static bool all_fat = false;
 
 extern "C" {
 long __real_syscall(long number, ...);
@@ -50,6 +53,10 @@ int __real_fsync(int descriptor);
 int __wrap_fsync(int descriptor);
 int __real_rename(const char *from, const char *to);
 int __wrap_rename(const char *from, const char *to);
+int __real_fstatfs(int descriptor, struct statfs *status);
+int __wrap_fstatfs(int descriptor, struct statfs *status);
+int __real_fstatfs64(int descriptor, struct statfs64 *status);
+int __wrap_fstatfs64(int descriptor, struct statfs64 *status);
 int __real_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 }
@@ -103,6 +110,23 @@ int __wrap_fsync(int descriptor) {
         return -1;
     }
     return __real_fsync(descriptor);
+}
+
+// FAT's magic number in statfs's f_type.
+static const long kFatMagic = 0x4d44;
+
+int __wrap_fstatfs(int descriptor, struct statfs *status) {
+    int result = __real_fstatfs(descriptor, status);
+    if (result == 0 && all_fat)
+        status->f_type = kFatMagic;
+    return result;
+}
+
+int __wrap_fstatfs64(int descriptor, struct statfs64 *status) {
+    int result = __real_fstatfs64(descriptor, status);
+    if (result == 0 && all_fat)
+        status->f_type = kFatMagic;
+    return result;
 }
 
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags) {
@@ -500,6 +524,33 @@ TEST(FlushAfterCommands, CreatingAndRenamingFlushTheirDirectory) {
     EXPECT_EQ(CountOf(run.out, "rename: abc to abcm\n"), 1);
     EXPECT_EQ(run.flushes, "syncfs " + root.path + "\nopendir\nopendir\nrename abc abcm\nsyncfs " +
                                root.path + "\nopendir\nopendir\n");
+}
+
+TEST(FlushAfterCommands, OnFatARenamedCopyIsWrittenOutWithItsFolderAtOnce) {
+    // FAT fills a renamed file's entry in only when the file is written back.
+    TempDir root;
+    MakeDir(root / "A");
+    MakeDir(root / "B");
+    WriteFile(root / "A/n", "n");
+    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
+    plan.Tap(kDown);
+    plan.Tap(kA); // left in A: ../ n
+    plan.Tap(kDown);
+    plan.Tap(kY);
+    plan.Wait(2);
+    plan.Quit();
+    LoopRun run = RunLoop(root.path, [] {
+        all_fat = true;
+        return 0;
+    });
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.popups, 0);
+    EXPECT_EQ(ReadFile(root / "B/n"), "n");
+    const std::string part = root / "B/n.zorvel-part";
+    EXPECT_EQ(run.flushes.substr(0, run.flushes.find("opendir")),
+              "syncfs " + part + "\nsync_file_range " + part + "\nrename " + part + " " +
+                  root / "B/n" + "\nfsync " + root / "B/n" + "\nfsync " + root / "B" + "\nsyncfs " +
+                  root / "B" + "\n");
 }
 
 TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -314,28 +315,66 @@ static bool Stored(int descriptor, bool file_system_flushed) {
     return fsync(descriptor) == 0;
 }
 
+// The magic number of FAT file systems in statfs's f_type.
+static const long kFatMagic = 0x4d44;
+
+// FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
+// when the file itself is written back: until then a cut leaves the name with nothing in it.
+static bool NamesAreFilledLater(int descriptor) {
+    struct statfs status;
+    return fstatfs(descriptor, &status) == 0 && status.f_type == kFatMagic;
+}
+
+// Flushes the directory that holds path, with the entries a rename changed in it.
+static bool FlushDirectoryOf(const char *path) {
+    auto dir = std::make_unique<char[]>(kPathSize);
+    CopyString(dir.get(), kPathSize, path);
+    char *slash = strrchr(dir.get(), '/');
+    if (slash == nullptr)
+        CopyString(dir.get(), kPathSize, ".");
+    else
+        slash[slash == dir.get() ? 1 : 0] = '\0';
+    int descriptor = open(dir.get(), O_RDONLY | O_DIRECTORY);
+    if (descriptor < 0)
+        return false;
+    bool flushed = fsync(descriptor) == 0 || errno == EINVAL;
+    close(descriptor);
+    return flushed;
+}
+
+// Gives one waiting copy its final name once its data is stored, and closes it; the message of
+// its failure, or null.
+static const char *NameCopy(WaitingCopy &copy, bool file_system_flushed, bool filled_later) {
+    if (!Stored(copy.descriptor, file_system_flushed)) {
+        close(copy.descriptor);
+        return "write %s failed";
+    }
+    if (!RenameWithoutReplacing(copy.part, copy.dest)) {
+        // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
+        bool taken = errno == EEXIST;
+        close(copy.descriptor);
+        if (!taken)
+            return "write %s failed";
+        unlink(copy.part);
+        return "%s already exists";
+    }
+    bool written = !filled_later || (fsync(copy.descriptor) == 0 && FlushDirectoryOf(copy.dest));
+    written = close(copy.descriptor) == 0 && written;
+    return written ? nullptr : "write %s failed";
+}
+
 int FinishCopies() {
     if (waiting_count == 0)
         return 1;
     bool file_system_flushed = FlushWholeFileSystem(waiting[0].descriptor);
+    bool filled_later = NamesAreFilledLater(waiting[0].descriptor);
     const char *failed_format = nullptr;
     const char *failed_path = nullptr;
     for (int i = 0; i < waiting_count; i++) {
-        WaitingCopy &copy = waiting[i];
-        bool stored = Stored(copy.descriptor, file_system_flushed);
-        stored = close(copy.descriptor) == 0 && stored;
-        const char *format = nullptr;
-        if (!stored)
-            format = "write %s failed";
-        else if (!RenameWithoutReplacing(copy.part, copy.dest)) {
-            // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
-            format = errno == EEXIST ? "%s already exists" : "write %s failed";
-            if (errno == EEXIST)
-                unlink(copy.part);
-        }
+        const char *format = NameCopy(waiting[i], file_system_flushed, filled_later);
         if (format != nullptr && failed_format == nullptr) {
             failed_format = format;
-            failed_path = copy.dest;
+            failed_path = waiting[i].dest;
         }
     }
     waiting_count = 0;
