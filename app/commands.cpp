@@ -73,9 +73,9 @@ void DeleteCommand(Browser &browser) {
     snprintf(browser.scratch, sizeof browser.scratch, "delete \"%s\"  Ok?", name);
     if (!PopupConfirm(kQuestionWidth, kQuestionHeight, browser.scratch))
         return;
-    DeleteDirEntry(ActivePane(browser).path, name);
+    int deleted = DeleteDirEntry(ActivePane(browser).path, name);
     printf("delete: %s\n", name);
-    FlushChanges(ActivePane(browser).path);
+    FlushChanges(ActivePane(browser).path, deleted);
     RelistPane(browser, browser.active);
 }
 
@@ -89,8 +89,8 @@ void CopyCommand(Browser &browser) {
     if (!CanTransfer(browser, name))
         return;
     printf("copy: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
-    CopyDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
-    FlushChanges(OtherPane(browser).path);
+    int copied = CopyDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    FlushChanges(OtherPane(browser).path, copied);
     RelistPane(browser, 1 - browser.active);
 }
 
@@ -99,8 +99,8 @@ void MoveCommand(Browser &browser) {
     if (!CanTransfer(browser, name))
         return;
     printf("move: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
-    MoveDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
-    FlushChanges(OtherPane(browser).path);
+    int moved = MoveDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    FlushChanges(OtherPane(browser).path, moved);
     RelistPane(browser, 1 - browser.active);
     RelistPane(browser, browser.active);
 }

@@ -3,6 +3,7 @@
 #include "app/fileops.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -165,9 +166,14 @@ static bool MayHaveHoles(const struct stat &status) {
     return status.st_size > 0 && static_cast<int64_t>(status.st_blocks) * 512 < status.st_size;
 }
 
-static bool SeekBoth(DataCopy &copy, int64_t offset) {
-    return lseek(copy.source, offset, SEEK_SET) == offset &&
-           lseek(copy.dest, offset, SEEK_SET) == offset;
+// Puts both files at offset; a destination that cannot stand there (past the largest file its
+// file system holds) is a failure to write it, not to read the source.
+static CopyOutcome SeekBoth(DataCopy &copy, int64_t offset) {
+    if (lseek(copy.source, offset, SEEK_SET) != offset)
+        return CopyOutcome::kReadFailed;
+    if (lseek(copy.dest, offset, SEEK_SET) != offset)
+        return CopyOutcome::kWriteFailed;
+    return CopyOutcome::kDone;
 }
 
 // Copies only the source's data and leaves its holes as holes in the copy; the bar advances over
@@ -194,19 +200,21 @@ static CopyOutcome CopyKeepingHoles(DataCopy &copy, Progress &progress) {
         offset = data;
         if (only_hole_left)
             break;
-        if (!SeekBoth(copy, offset))
-            return CopyOutcome::kReadFailed;
+        CopyOutcome outcome = SeekBoth(copy, offset);
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
         int64_t copied = 0;
-        CopyOutcome outcome = CopyRange(copy, hole - data, progress, copied, at_end);
+        outcome = CopyRange(copy, hole - data, progress, copied, at_end);
         offset += copied;
         if (outcome != CopyOutcome::kDone)
             return outcome;
     }
     if (plain) {
-        if (!SeekBoth(copy, offset))
-            return CopyOutcome::kReadFailed;
+        CopyOutcome outcome = SeekBoth(copy, offset);
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
         int64_t copied = 0;
-        CopyOutcome outcome = CopyRange(copy, -1, progress, copied, at_end);
+        outcome = CopyRange(copy, -1, progress, copied, at_end);
         offset += copied;
         if (outcome != CopyOutcome::kDone)
             return outcome;
@@ -231,72 +239,158 @@ static CopyOutcome CopyData(int source, int dest, const struct stat &status, Pro
 // digit when an earlier unfinished copy left that name behind.
 static const char kPartSuffix[] = ".zorvel-part";
 static const int kPartNames = 10;
+// The longest unfinished name: the suffix and one digit after as much of the final name as fits.
+static const size_t kPartNameRoom = kNameSize - 1 - (sizeof kPartSuffix - 1) - 1;
 
-// Creates the file under which dest_path is written until it is complete; its name goes into
-// part, or stays empty when the file is written under its final name: the destination exists
-// already (a device, say), or no unfinished name fits beside it.
-static int CreateDestination(const char *dest_path, char *part, size_t part_size) {
+// Composes the attempt-th unfinished name of dest_path into part: a final name too long to take
+// the suffix is cut, at a character's start, to leave it room. False when it does not fit.
+static bool PartName(char *part, size_t part_size, const char *dest_path, int attempt) {
+    const char *slash = strrchr(dest_path, '/');
+    size_t dir_length = slash == nullptr ? 0 : static_cast<size_t>(slash + 1 - dest_path);
+    size_t name_length = strlen(dest_path + dir_length);
+    if (name_length > kPartNameRoom) {
+        name_length = kPartNameRoom;
+        while (name_length > 0 && (dest_path[dir_length + name_length] & 0xC0) == 0x80)
+            name_length--;
+    }
+    char digit[2] = {attempt == 0 ? '\0' : static_cast<char>('0' + attempt), '\0'};
+    int length = snprintf(part, part_size, "%.*s%s%s", static_cast<int>(dir_length + name_length),
+                          dest_path, kPartSuffix, digit);
+    return length >= 0 && static_cast<size_t>(length) < part_size;
+}
+
+// Creates the file under which dest_path is written until it is complete, with the permission
+// bits mode (less the creation mask); its name goes into part, or stays empty when the file is
+// written where it stands: the destination exists already (a device, say).
+static int CreateDestination(const char *dest_path, mode_t mode, char *part, size_t part_size) {
     part[0] = '\0';
     struct stat status;
-    const char *slash = strrchr(dest_path, '/');
-    size_t name_length = strlen(slash == nullptr ? dest_path : slash + 1);
-    bool fits = name_length + sizeof kPartSuffix <= kNameSize - 1;
-    if (fits && lstat(dest_path, &status) != 0 && errno == ENOENT) {
+    if (lstat(dest_path, &status) != 0 && errno == ENOENT) {
         for (int attempt = 0; attempt < kPartNames; attempt++) {
-            int length = attempt == 0
-                             ? snprintf(part, part_size, "%s%s", dest_path, kPartSuffix)
-                             : snprintf(part, part_size, "%s%s%d", dest_path, kPartSuffix, attempt);
-            if (length < 0 || static_cast<size_t>(length) >= part_size)
+            if (!PartName(part, part_size, dest_path, attempt))
                 break;
-            int descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, 0666);
+            int descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, mode);
             if (descriptor >= 0 || errno != EEXIST)
                 return descriptor;
         }
         part[0] = '\0';
     }
-    return open(dest_path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    return open(dest_path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+}
+
+// A complete copy still under its unfinished name, open, until its data is on the storage.
+struct WaitingCopy {
+    char part[kPathSize];
+    char dest[kPathSize];
+    int descriptor;
+};
+
+// The copies waiting for their names, and how many bytes they hold. Flushing them together costs
+// one pass of the storage instead of one a file; they are named before any result shows.
+static std::unique_ptr<WaitingCopy[]> waiting;
+static int waiting_count = 0;
+static int64_t waiting_bytes = 0;
+
+// Writes the whole file system of descriptor to its storage at once, so that each waiting file's
+// own flush after it costs little; a kernel without syncfs leaves the work to those flushes.
+static void FlushWholeFileSystem(int descriptor) {
+#ifdef SYS_syncfs
+    syscall(SYS_syncfs, descriptor);
+#else
+    (void)descriptor;
+#endif
+}
+
+int FinishCopies() {
+    if (waiting_count == 0)
+        return 1;
+    FlushWholeFileSystem(waiting[0].descriptor);
+    // Each file's own flush tells whether its data reached the storage.
+    const char *failed_format = nullptr;
+    const char *failed_path = nullptr;
+    for (int i = 0; i < waiting_count; i++) {
+        WaitingCopy &copy = waiting[i];
+        bool stored = fsync(copy.descriptor) == 0;
+        stored = close(copy.descriptor) == 0 && stored;
+        const char *format = nullptr;
+        if (!stored)
+            format = "write %s failed";
+        else if (!RenameWithoutReplacing(copy.part, copy.dest)) {
+            // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
+            format = errno == EEXIST ? "%s already exists" : "write %s failed";
+            if (errno == EEXIST)
+                unlink(copy.part);
+        }
+        if (format != nullptr && failed_format == nullptr) {
+            failed_format = format;
+            failed_path = copy.dest;
+        }
+    }
+    waiting_count = 0;
+    waiting_bytes = 0;
+    int result = 1;
+    if (failed_format != nullptr)
+        result = PopupError(kPathErrorWidth, kPathErrorHeight, failed_format, failed_path);
+    waiting.reset();
+    return result;
+}
+
+int FailCopy(int width, int height, const char *format, ...) {
+    if (!FinishCopies())
+        return 0;
+    va_list arguments;
+    va_start(arguments, format);
+    PopupErrorList(width, height, format, arguments);
+    va_end(arguments);
+    return 0;
+}
+
+// Keeps a complete copy open under its unfinished name until FinishCopies names it; enough
+// waiting files or bytes are finished at once.
+static int AwaitName(int descriptor, const char *part, const char *dest, int64_t size) {
+    if (!waiting)
+        waiting = std::make_unique<WaitingCopy[]>(kWaitingCopies);
+    WaitingCopy &copy = waiting[waiting_count++];
+    CopyString(copy.part, sizeof copy.part, part);
+    CopyString(copy.dest, sizeof copy.dest, dest);
+    copy.descriptor = descriptor;
+    waiting_bytes += size;
+    if (waiting_count == kWaitingCopies || waiting_bytes >= kWaitingCopyBytes)
+        return FinishCopies();
+    return 1;
+}
+
+int CopyFileLater(const char *dest_path, const char *source_path) {
+    FilePtr source(fopen(source_path, "r"));
+    if (!source)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "can't open %s", source_path);
+    // Without a size there is no step; a source that cannot tell it counts as unreadable.
+    struct stat status;
+    if (fstat(fileno(source.get()), &status) != 0)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
+    auto part = std::make_unique<char[]>(kPathSize);
+    // The copy is no more open than its source: its permission bits, less the creation mask.
+    int descriptor = CreateDestination(dest_path, status.st_mode & 0777, part.get(), kPathSize);
+    if (descriptor < 0)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "can't create %s", dest_path);
+    MarkChanged();
+    Progress progress = StartProgress(source_path, status.st_size);
+    CopyOutcome outcome = CopyData(fileno(source.get()), descriptor, status, progress);
+    source.reset();
+    // A file cut short keeps its unfinished name: only a complete one is ever named.
+    if (outcome != CopyOutcome::kDone)
+        close(descriptor);
+    if (outcome == CopyOutcome::kReadFailed)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
+    if (outcome == CopyOutcome::kWriteFailed)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
+    if (part[0] != '\0')
+        return AwaitName(descriptor, part.get(), dest_path, status.st_size);
+    if (close(descriptor) != 0)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
+    return 1;
 }
 
 int CopyFile(const char *dest_path, const char *source_path) {
-    FilePtr source(fopen(source_path, "r"));
-    if (!source)
-        return PopupError(kPathErrorWidth, kPathErrorHeight, "can't open %s", source_path);
-    auto part = std::make_unique<char[]>(kPathSize);
-    int descriptor = CreateDestination(dest_path, part.get(), kPathSize);
-    FilePtr dest(descriptor < 0 ? nullptr : fdopen(descriptor, "w"));
-    if (!dest) {
-        if (descriptor >= 0) {
-            close(descriptor);
-            unlink(part[0] != '\0' ? part.get() : dest_path);
-        }
-        source.reset();
-        return PopupError(kPathErrorWidth, kPathErrorHeight, "can't create %s", dest_path);
-    }
-    MarkChanged();
-    // Without a size there is no step; a source that cannot tell it counts as unreadable.
-    struct stat status;
-    CopyOutcome outcome = CopyOutcome::kReadFailed;
-    bool close_failed = false;
-    if (fstat(fileno(source.get()), &status) == 0) {
-        Progress progress = StartProgress(source_path, status.st_size);
-        outcome = CopyData(fileno(source.get()), fileno(dest.get()), status, progress);
-    }
-    source.reset();
-    close_failed = fclose(dest.release()) != 0;
-    // Complete or not, the file takes its final name, as a failed copy always left its part
-    // there; only an entry that took the name meanwhile keeps it.
-    if (part[0] != '\0' && !RenameWithoutReplacing(part.get(), dest_path)) {
-        bool taken = errno == EEXIST;
-        if (taken)
-            unlink(part.get());
-        if (taken && outcome == CopyOutcome::kDone && !close_failed)
-            return PopupError(kPathErrorWidth, kPathErrorHeight, "%s already exists", dest_path);
-        if (outcome == CopyOutcome::kDone)
-            close_failed = true;
-    }
-    if (outcome == CopyOutcome::kReadFailed)
-        return PopupError(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
-    if (outcome == CopyOutcome::kWriteFailed || close_failed)
-        return PopupError(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
-    return 1;
+    return CopyFileLater(dest_path, source_path) && FinishCopies();
 }

@@ -6,8 +6,9 @@
 // Copies the entry name of source_dir, with everything under it, into dest_dir; 1 on success,
 // 0 after a failure that it has shown.
 int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name);
-// Copies one regular file to a new dest_path while drawing its progress, under an unfinished name
-// beside it until the data is all there; 1 on success, 0 after a failure that it has shown.
+// Copies one regular file to a new dest_path, with the source's permission bits, while drawing
+// its progress; it is written under an unfinished name beside dest_path, which it takes only once
+// its data is on the storage, and keeps after a failure. 1 on success, 0 after a shown failure.
 int CopyFile(const char *dest_path, const char *source_path);
 // Renames the entry name of source_dir into dest_dir; 1 on success, 0 after a shown failure.
 int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name);
@@ -15,11 +16,13 @@ int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name)
 // file system mounted inside it; 1 when it is gone, 0 after a failure that it has shown.
 int DeleteDirEntry(const char *dir, const char *name);
 // Puts what was written to the file system of dir onto its storage (syncfs, or sync on kernels
-// without it) before the caller shows the result.
-void FlushFileSystem(const char *dir);
+// without it) before the caller shows the result; 1 when stored, 0 after showing "write DIR
+// failed".
+int FlushFileSystem(const char *dir);
 // Flushes the file system of dir as FlushFileSystem does when copy, move or delete changed
-// anything since the last flush; does nothing otherwise.
-void FlushChanges(const char *dir);
+// anything since the last flush; does nothing otherwise. A failure of the flush is shown only
+// when the command itself succeeded (result 1): one popup a command. Returns the flush's result.
+int FlushChanges(const char *dir, int result);
 // Something stands at path when the query finds it, a dangling link included (written through,
 // it would create a file outside the chosen directory), or finds it with a date the C library
 // cannot hold. Any other failure (no search permission, a file where a directory should be) is

@@ -190,7 +190,7 @@ static int RunCopy(const char *dest_dir, const char *source_dir, const char *nam
     timespec start = Now();
     int result = CopyDirEntry(dest_dir, source_dir, name);
     if (flush)
-        FlushChanges(dest_dir);
+        result = FlushChanges(dest_dir, result) && result;
     printf("bench seconds %.6f\n", Seconds(start, Now()));
     return result == 1 ? 0 : 1;
 }

@@ -251,14 +251,19 @@ int PopupMessage(int width, int height, const char *title, const char *text) {
     return 1;
 }
 
-int PopupError(int width, int height, const char *format, ...) {
+int PopupErrorList(int width, int height, const char *format, va_list arguments) {
     // On the heap: a copy several hundred directories deep reports from its deepest level.
     auto text = std::make_unique<char[]>(kMessageSize);
+    vsnprintf(text.get(), kMessageSize, format, arguments);
+    PopupMessage(width, height, "Error", text.get());
+    return 0;
+}
+
+int PopupError(int width, int height, const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(text.get(), kMessageSize, format, arguments);
+    PopupErrorList(width, height, format, arguments);
     va_end(arguments);
-    PopupMessage(width, height, "Error", text.get());
     return 0;
 }
 
