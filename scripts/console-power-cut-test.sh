@@ -13,7 +13,7 @@ set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=$here/build-console
 . "$here/scripts/console-vm.sh"
-delays=${*:-1 2.5 4 6}
+delays=${*:-1 3 6 9}
 tree=/tmp/zorvel-power
 cut=$work/power-cut
 
