@@ -291,26 +291,37 @@ static std::unique_ptr<WaitingCopy[]> waiting;
 static int waiting_count = 0;
 static int64_t waiting_bytes = 0;
 
-// Writes the whole file system of descriptor to its storage at once, so that each waiting file's
-// own flush after it costs little; a kernel without syncfs leaves the work to those flushes.
-static void FlushWholeFileSystem(int descriptor) {
+// Writes the whole file system of descriptor to its storage at once, data and entries, with one
+// pass of the device; false when that failed, or on a kernel without syncfs.
+static bool FlushWholeFileSystem(int descriptor) {
 #ifdef SYS_syncfs
-    syscall(SYS_syncfs, descriptor);
+    return syscall(SYS_syncfs, descriptor) == 0;
 #else
     (void)descriptor;
+    return false;
 #endif
+}
+
+// Whether the file's data reached the storage. After a flush of its whole file system only the
+// file's own write-back errors are asked for, which costs no pass of the device; without one,
+// the file is flushed by itself.
+static bool Stored(int descriptor, bool file_system_flushed) {
+    if (file_system_flushed)
+        return sync_file_range(descriptor, 0, 0,
+                               SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                   SYNC_FILE_RANGE_WAIT_AFTER) == 0;
+    return fsync(descriptor) == 0;
 }
 
 int FinishCopies() {
     if (waiting_count == 0)
         return 1;
-    FlushWholeFileSystem(waiting[0].descriptor);
-    // Each file's own flush tells whether its data reached the storage.
+    bool file_system_flushed = FlushWholeFileSystem(waiting[0].descriptor);
     const char *failed_format = nullptr;
     const char *failed_path = nullptr;
     for (int i = 0; i < waiting_count; i++) {
         WaitingCopy &copy = waiting[i];
-        bool stored = fsync(copy.descriptor) == 0;
+        bool stored = Stored(copy.descriptor, file_system_flushed);
         stored = close(copy.descriptor) == 0 && stored;
         const char *format = nullptr;
         if (!stored)
