@@ -4,10 +4,13 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/fileops.h"
-#include "common/globals.h"
 #include "app/infopopups.h"
+#include "app/session.h"
+#include "common/format.h"
+#include "common/globals.h"
 #include "dialogs/dialogbox.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 
 // The sizes of the question popup and of the two information popups.
 static const int kQuestionWidth = 150;
@@ -51,7 +54,7 @@ void ExecuteCommand(Browser &browser) {
     // A path cut short could name another file: join it in full.
     char full_path[kJoinedPathSize];
     const Pane &pane = ActivePane(browser);
-    snprintf(full_path, sizeof full_path, "%s/%s", pane.path, name);
+    JoinPath(full_path, sizeof full_path, pane.path, name);
     printf("execute: %s\n", full_path);
     if (chdir(pane.path) != 0) {
         // The shell is handed the full path, so it runs from wherever the process stands.
@@ -107,7 +110,7 @@ void MoveCommand(Browser &browser) {
 
 void FileInfoCommand(Browser &browser) {
     char full_path[kJoinedPathSize];
-    snprintf(full_path, sizeof full_path, "%s/%s", ActivePane(browser).path, CursorEntry(browser));
+    JoinPath(full_path, sizeof full_path, ActivePane(browser).path, CursorEntry(browser));
     PopupFileInfo(kFileInfoWidth, kFileInfoHeight, full_path);
 }
 

@@ -42,9 +42,11 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/fileops.h"
+#include "app/session.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 #include "common/globals.h"
-#include "app/listing.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 

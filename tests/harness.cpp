@@ -13,12 +13,14 @@
 #include <map>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/browser.h"
+#include "app/session.h"
 #include "common/globals.h"
 #include "input/input.h"
 #include "tests/font_reads.h"
@@ -85,6 +87,12 @@ int __real_fsync(int descriptor);
 int __wrap_fsync(int descriptor);
 int __real_rename(const char *from, const char *to);
 int __wrap_rename(const char *from, const char *to);
+int __real_fstatfs(int descriptor, struct statfs *status);
+int __wrap_fstatfs(int descriptor, struct statfs *status);
+int __real_fstatfs64(int descriptor, struct statfs64 *status);
+int __wrap_fstatfs64(int descriptor, struct statfs64 *status);
+int __real_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
+int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 }
 
 static std::string drawn_text;
@@ -148,6 +156,7 @@ static bool refuse_kernel_copy = false;
 static bool refuse_hole_seeks = false;
 static Kernel kernel = Kernel::kCurrent;
 static bool storage_fails = false;
+static bool all_fat = false;
 // The flushes and renames of a RunLoop, logged only while it runs.
 static bool logging_flushes = false;
 static std::string flush_log;
@@ -158,6 +167,10 @@ void SetKernel(Kernel answers) {
 
 void FailStorage(bool fail) {
     storage_fails = fail;
+}
+
+void PretendFat(bool fat) {
+    all_fat = fat;
 }
 
 static void LogFlush(const std::string &line) {
@@ -210,6 +223,32 @@ int __wrap_fsync(int descriptor) {
         return -1;
     }
     return __real_fsync(descriptor);
+}
+
+// FAT's magic number in statfs's f_type.
+static const long kFatMagic = 0x4d44;
+
+int __wrap_fstatfs(int descriptor, struct statfs *status) {
+    int result = __real_fstatfs(descriptor, status);
+    if (result == 0 && all_fat)
+        status->f_type = kFatMagic;
+    return result;
+}
+
+int __wrap_fstatfs64(int descriptor, struct statfs64 *status) {
+    int result = __real_fstatfs64(descriptor, status);
+    if (result == 0 && all_fat)
+        status->f_type = kFatMagic;
+    return result;
+}
+
+int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags) {
+    LogFlush("sync_file_range " + DescriptorPath(descriptor));
+    if (storage_fails) {
+        errno = EIO;
+        return -1;
+    }
+    return __real_sync_file_range(descriptor, offset, length, flags);
 }
 
 int __wrap_rename(const char *from, const char *to) {

@@ -58,8 +58,10 @@ enum class Kernel {
     kEmptyKernelCopy // copy_file_range gives nothing, as for files of /proc and /sys
 };
 void SetKernel(Kernel kernel);
-// Makes every flush (syncfs, fsync) fail with EIO while set, as a worn card does.
+// Makes every flush (syncfs, fsync, sync_file_range) fail with EIO while set, as a worn card does.
 void FailStorage(bool fail);
+// Makes every file system say it is FAT while set.
+void PretendFat(bool fat);
 
 // Builds a script of presses one after another, each two passes after the one before.
 struct KeyPlan {
@@ -117,8 +119,8 @@ OperationRun RunFileOperation(const std::function<int()> &operation);
 // What a browser run did: its status and log, the "Error" popups it showed, every text drawn
 // anti-aliased (popup texts, copied names), what the check after the run returned, and the
 // flushes and renames it made: "syncfs <path>", "refused syncfs <path>", "sync",
-// "fsync <path>", "rename <from> <to>", one a line, and "opendir" for each directory opened after
-// the first of them.
+// "fsync <path>", "sync_file_range <path>", "rename <from> <to>", one a line, and "opendir" for
+// each directory opened after the first of them.
 struct LoopRun {
     int status = -1;
     std::string out;

@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/fileops.h"
+#include "app/session.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 
@@ -299,8 +301,11 @@ TEST(FlushAfterCommands, EachChangeIsFlushedInItsDirectoryBeforeThePaneIsReliste
                               : "syncfs " + dir + "\n";
         };
         const std::string part = root / "B/n.zorvel-part";
-        const std::string stored =
-            (old_kernel ? "refused syncfs " : "syncfs ") + part + "\nfsync " + part + "\n";
+        // With syncfs the file system is flushed once and the file's own errors asked for; without
+        // it, the file is flushed by itself.
+        const std::string stored = old_kernel
+                                       ? "refused syncfs " + part + "\nfsync " + part + "\n"
+                                       : "syncfs " + part + "\nsync_file_range " + part + "\n";
         const std::string relist = "opendir\nopendir\n";
         // The copy's data reaches the storage before it takes its name, then B is flushed before
         // it is relisted; the move flushes B before B and A; each delete A, after reading the
@@ -337,6 +342,33 @@ TEST(FlushAfterCommands, CreatingAndRenamingFlushTheirDirectory) {
     EXPECT_EQ(CountOf(run.out, "rename: abc to abcm\n"), 1);
     EXPECT_EQ(run.flushes, "syncfs " + root.path + "\nopendir\nopendir\nrename abc abcm\nsyncfs " +
                                root.path + "\nopendir\nopendir\n");
+}
+
+TEST(FlushAfterCommands, OnFatARenamedCopyIsWrittenOutWithItsFolderAtOnce) {
+    // FAT fills a renamed file's entry in only when the file is written back.
+    TempDir root;
+    MakeDir(root / "A");
+    MakeDir(root / "B");
+    WriteFile(root / "A/n", "n");
+    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
+    plan.Tap(kDown);
+    plan.Tap(kA); // left in A: ../ n
+    plan.Tap(kDown);
+    plan.Tap(kY);
+    plan.Wait(2);
+    plan.Quit();
+    LoopRun run = RunLoop(root.path, [] {
+        PretendFat(true);
+        return 0;
+    });
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.popups, 0);
+    EXPECT_EQ(ReadFile(root / "B/n"), "n");
+    const std::string part = root / "B/n.zorvel-part";
+    EXPECT_EQ(run.flushes.substr(0, run.flushes.find("opendir")),
+              "syncfs " + part + "\nsync_file_range " + part + "\nrename " + part + " " +
+                  root / "B/n" + "\nfsync " + root / "B/n" + "\nfsync " + root / "B" + "\nsyncfs " +
+                  root / "B" + "\n");
 }
 
 TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {

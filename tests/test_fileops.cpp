@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 

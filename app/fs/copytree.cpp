@@ -1,15 +1,17 @@
 // The recursive copy of a directory entry: never into itself, never through a directory twice.
-#include "app/fileops.h"
+#include "app/fs/copytree.h"
 
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops_shared.h"
-#include "app/listing.h"
+#include "common/format.h"
 #include "common/limits.h"
 #include "dialogs/dialogbox.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 
 // A directory is made open to its owner, so that its entries can be copied into it, and given the
 // source's permission bits once they are.

@@ -1,6 +1,6 @@
 // The copy of one regular file: its data in the kernel or through a page-aligned buffer, holes
 // kept as holes, under an unfinished name until it is complete.
-#include "app/fileops.h"
+#include "app/fs/copyfile.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -11,14 +11,17 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "app/copydialog.h"
-#include "app/fileops_shared.h"
+#include "common/format.h"
 #include "common/globals.h"
 #include "common/limits.h"
+#include "common/utf8.h"
 #include "dialogs/dialogbox.h"
+#include "app/fs/copydialog.h"
+#include "app/fs/fileops.h"
 
 // The kernel's flag for a rename that never replaces; older C libraries do not name it.
 static const unsigned kRenameNoReplace = 1;
@@ -250,13 +253,12 @@ static bool PartName(char *part, size_t part_size, const char *dest_path, int at
     size_t name_length = strlen(dest_path + dir_length);
     if (name_length > kPartNameRoom) {
         name_length = kPartNameRoom;
-        while (name_length > 0 && (dest_path[dir_length + name_length] & 0xC0) == 0x80)
+        while (name_length > 0 && IsContinuationByte(dest_path[dir_length + name_length]))
             name_length--;
     }
     char digit[2] = {attempt == 0 ? '\0' : static_cast<char>('0' + attempt), '\0'};
-    int length = snprintf(part, part_size, "%.*s%s%s", static_cast<int>(dir_length + name_length),
-                          dest_path, kPartSuffix, digit);
-    return length >= 0 && static_cast<size_t>(length) < part_size;
+    return FormatInto(part, part_size, "%.*s%s%s", static_cast<int>(dir_length + name_length),
+                      dest_path, kPartSuffix, digit);
 }
 
 // Creates the file under which dest_path is written until it is complete, with the permission
@@ -291,39 +293,88 @@ static std::unique_ptr<WaitingCopy[]> waiting;
 static int waiting_count = 0;
 static int64_t waiting_bytes = 0;
 
-// Writes the whole file system of descriptor to its storage at once, so that each waiting file's
-// own flush after it costs little; a kernel without syncfs leaves the work to those flushes.
-static void FlushWholeFileSystem(int descriptor) {
+// Writes the whole file system of descriptor to its storage at once, data and entries, with one
+// pass of the device; false when that failed, or on a kernel without syncfs.
+static bool FlushWholeFileSystem(int descriptor) {
 #ifdef SYS_syncfs
-    syscall(SYS_syncfs, descriptor);
+    return syscall(SYS_syncfs, descriptor) == 0;
 #else
     (void)descriptor;
+    return false;
 #endif
+}
+
+// Whether the file's data reached the storage. After a flush of its whole file system only the
+// file's own write-back errors are asked for, which costs no pass of the device; without one,
+// the file is flushed by itself.
+static bool Stored(int descriptor, bool file_system_flushed) {
+    if (file_system_flushed)
+        return sync_file_range(descriptor, 0, 0,
+                               SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                   SYNC_FILE_RANGE_WAIT_AFTER) == 0;
+    return fsync(descriptor) == 0;
+}
+
+// The magic number of FAT file systems in statfs's f_type.
+static const long kFatMagic = 0x4d44;
+
+// FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
+// when the file itself is written back: until then a cut leaves the name with nothing in it.
+static bool NamesAreFilledLater(int descriptor) {
+    struct statfs status;
+    return fstatfs(descriptor, &status) == 0 && status.f_type == kFatMagic;
+}
+
+// Flushes the directory that holds path, with the entries a rename changed in it.
+static bool FlushDirectoryOf(const char *path) {
+    auto dir = std::make_unique<char[]>(kPathSize);
+    CopyString(dir.get(), kPathSize, path);
+    char *slash = strrchr(dir.get(), '/');
+    if (slash == nullptr)
+        CopyString(dir.get(), kPathSize, ".");
+    else
+        slash[slash == dir.get() ? 1 : 0] = '\0';
+    int descriptor = open(dir.get(), O_RDONLY | O_DIRECTORY);
+    if (descriptor < 0)
+        return false;
+    bool flushed = fsync(descriptor) == 0 || errno == EINVAL;
+    close(descriptor);
+    return flushed;
+}
+
+// Gives one waiting copy its final name once its data is stored, and closes it; the message of
+// its failure, or null.
+static const char *NameCopy(WaitingCopy &copy, bool file_system_flushed, bool filled_later) {
+    if (!Stored(copy.descriptor, file_system_flushed)) {
+        close(copy.descriptor);
+        return "write %s failed";
+    }
+    if (!RenameWithoutReplacing(copy.part, copy.dest)) {
+        // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
+        bool taken = errno == EEXIST;
+        close(copy.descriptor);
+        if (!taken)
+            return "write %s failed";
+        unlink(copy.part);
+        return "%s already exists";
+    }
+    bool written = !filled_later || (fsync(copy.descriptor) == 0 && FlushDirectoryOf(copy.dest));
+    written = close(copy.descriptor) == 0 && written;
+    return written ? nullptr : "write %s failed";
 }
 
 int FinishCopies() {
     if (waiting_count == 0)
         return 1;
-    FlushWholeFileSystem(waiting[0].descriptor);
-    // Each file's own flush tells whether its data reached the storage.
+    bool file_system_flushed = FlushWholeFileSystem(waiting[0].descriptor);
+    bool filled_later = NamesAreFilledLater(waiting[0].descriptor);
     const char *failed_format = nullptr;
     const char *failed_path = nullptr;
     for (int i = 0; i < waiting_count; i++) {
-        WaitingCopy &copy = waiting[i];
-        bool stored = fsync(copy.descriptor) == 0;
-        stored = close(copy.descriptor) == 0 && stored;
-        const char *format = nullptr;
-        if (!stored)
-            format = "write %s failed";
-        else if (!RenameWithoutReplacing(copy.part, copy.dest)) {
-            // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
-            format = errno == EEXIST ? "%s already exists" : "write %s failed";
-            if (errno == EEXIST)
-                unlink(copy.part);
-        }
+        const char *format = NameCopy(waiting[i], file_system_flushed, filled_later);
         if (format != nullptr && failed_format == nullptr) {
             failed_format = format;
-            failed_path = copy.dest;
+            failed_path = waiting[i].dest;
         }
     }
     waiting_count = 0;

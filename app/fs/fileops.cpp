@@ -1,6 +1,6 @@
 // Move, recursive delete and the flush after them, the helpers every file operation shares, and
 // BaseName; the copy lives in copytree.cpp and copyfile.cpp.
-#include "app/fileops.h"
+#include "app/fs/fileops.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,26 +11,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "app/fileops_shared.h"
-#include "app/listing.h"
+#include "common/format.h"
 #include "common/globals.h"
 #include "common/limits.h"
 #include "dialogs/dialogbox.h"
-
-static const char kParentEntry[] = "../";
-
-bool JoinPath(char *path, size_t size, const char *dir, const char *name) {
-    int length = snprintf(path, size, "%s/%s", dir, name);
-    return length >= 0 && static_cast<size_t>(length) < size;
-}
+#include "app/fs/listing.h"
 
 bool Occupied(const char *path) {
     struct stat status;
     return lstat(path, &status) == 0 || errno == EOVERFLOW;
-}
-
-bool IsParentEntry(const char *name) {
-    return strcmp(name, kParentEntry) == 0;
 }
 
 // Whether anything was created, renamed or removed since the last flush.
