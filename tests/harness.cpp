@@ -87,10 +87,10 @@ int __real_fsync(int descriptor);
 int __wrap_fsync(int descriptor);
 int __real_rename(const char *from, const char *to);
 int __wrap_rename(const char *from, const char *to);
-int __real_fstatfs(int descriptor, struct statfs *status);
-int __wrap_fstatfs(int descriptor, struct statfs *status);
-int __real_fstatfs64(int descriptor, struct statfs64 *status);
-int __wrap_fstatfs64(int descriptor, struct statfs64 *status);
+int __real_statfs(const char *path, struct statfs *status);
+int __wrap_statfs(const char *path, struct statfs *status);
+int __real_statfs64(const char *path, struct statfs64 *status);
+int __wrap_statfs64(const char *path, struct statfs64 *status);
 int __real_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 }
@@ -228,15 +228,15 @@ int __wrap_fsync(int descriptor) {
 // FAT's magic number in statfs's f_type.
 static const long kFatMagic = 0x4d44;
 
-int __wrap_fstatfs(int descriptor, struct statfs *status) {
-    int result = __real_fstatfs(descriptor, status);
+int __wrap_statfs(const char *path, struct statfs *status) {
+    int result = __real_statfs(path, status);
     if (result == 0 && all_fat)
         status->f_type = kFatMagic;
     return result;
 }
 
-int __wrap_fstatfs64(int descriptor, struct statfs64 *status) {
-    int result = __real_fstatfs64(descriptor, status);
+int __wrap_statfs64(const char *path, struct statfs64 *status) {
+    int result = __real_statfs64(path, status);
     if (result == 0 && all_fat)
         status->f_type = kFatMagic;
     return result;

@@ -371,6 +371,38 @@ TEST(FlushAfterCommands, OnFatARenamedCopyIsWrittenOutWithItsFolderAtOnce) {
                   root / "B" + "\n");
 }
 
+TEST(FatNames, ANameFatWouldCutShortIsRefusedAndNothingIsMade) {
+    // FAT drops a trailing dot or space without a word: "x." would stand there as "x".
+    TempDir root;
+    MakeDir(root / "A");
+    MakeDir(root / "B");
+    MakeDir(root / "A/d.");
+    WriteFile(root / "A/d./f", "f");
+    WriteFile(root / "A/m ", "m");
+    WriteFile(root / "A/x.", "x");
+    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
+    plan.Tap(kDown);
+    plan.Tap(kA); // left in A: ../ d./ m  x.
+    // Copy d./, move "m " (after which A is listed anew, the cursor on top), copy x.
+    for (auto [rows, key] : {std::pair{1, kY}, std::pair{1, kX}, std::pair{3, kY}}) {
+        plan.Tap(kDown, rows);
+        plan.Tap(key);
+        plan.Wait(2);
+        plan.Tap(kA);
+    }
+    plan.Quit();
+    LoopRun run = RunLoop(root.path, [] {
+        PretendFat(true);
+        return 0;
+    });
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.popups, 3);
+    EXPECT_EQ(run.drawn, "can't create dir " + root / "B/d./" + "rename() failed" +
+                             "can't create " + root / "B/x.");
+    EXPECT_TRUE(Names(root / "B").empty());
+    EXPECT_EQ(ReadFile(root / "A/m "), "m");
+}
+
 TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {
     TempDir root;
     MakeDir(root / "A");
