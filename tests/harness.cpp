@@ -201,6 +201,10 @@ long __wrap_syscall(long number, ...) {
             return -1;
         }
     }
+    if (number == SYS_statx && old) {
+        errno = ENOSYS;
+        return -1;
+    }
     if (number == SYS_renameat2 && (old || kernel == Kernel::kNoReplaceFlag)) {
         errno = old ? ENOSYS : EINVAL;
         return -1;

@@ -53,7 +53,7 @@ void RefuseHoleSeeks(bool refuse);
 // How the storage answers, for the fault tests.
 enum class Kernel {
     kCurrent,
-    kOld,            // syncfs and renameat2 answer ENOSYS, as before 2.6.39 and 3.15
+    kOld,            // syncfs, renameat2 and statx answer ENOSYS, as on the console's 2.6
     kNoReplaceFlag,  // renameat2's no-replace flag refused (EINVAL), as some file systems do
     kEmptyKernelCopy // copy_file_range gives nothing, as for files of /proc and /sys
 };

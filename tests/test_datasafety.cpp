@@ -57,60 +57,66 @@ TEST(DeleteAcrossMounts, StopsAtAMountPointAndTouchesNothingMountedThere) {
     if (geteuid() != 0)
         GTEST_SKIP() << "mounting needs root";
     enum Kind { kTmpfs, kBindOfOtherFileSystem, kBindOfSameFileSystem };
-    for (Kind kind : {kTmpfs, kBindOfOtherFileSystem, kBindOfSameFileSystem}) {
-        TempDir root, other;
-        MakeDir(root / "d");
-        MakeDir(root / "d/a");
-        WriteFile(root / "d/a/f", "gone");
-        MakeDir(root / "d/m");
-        WriteFile(root / "d/z", "stays");
-        MakeDir(root / "keep");
-        WriteFile(root / "keep/precious", "precious");
-        auto setup = [&]() -> int {
-            if (OwnMounts() != 0)
-                return 77;
-            std::string source = root / "keep";
-            if (kind == kTmpfs) {
-                if (mount("tmpfs", (root / "d/m").c_str(), "tmpfs", 0, "size=1m") != 0)
+    // A kernel before 5.8 tells no mount point on the same file system (README): there only a
+    // mount of another file system stops the delete.
+    for (int old = 0; old < 2; old++)
+        for (Kind kind : {kTmpfs, kBindOfOtherFileSystem, kBindOfSameFileSystem}) {
+            if (old && kind == kBindOfSameFileSystem)
+                continue;
+            TempDir root, other;
+            MakeDir(root / "d");
+            MakeDir(root / "d/a");
+            WriteFile(root / "d/a/f", "gone");
+            MakeDir(root / "d/m");
+            WriteFile(root / "d/z", "stays");
+            MakeDir(root / "keep");
+            WriteFile(root / "keep/precious", "precious");
+            auto setup = [&]() -> int {
+                if (OwnMounts() != 0)
                     return 77;
-                WriteFile(root / "d/m/precious", "precious");
-                return 0;
-            }
-            if (kind == kBindOfOtherFileSystem) {
-                if (mount("tmpfs", other.path.c_str(), "tmpfs", 0, "size=1m") != 0)
-                    return 77;
-                MakeDir(other / "x");
-                WriteFile(other / "x/precious", "precious");
-                source = other / "x";
-            }
-            return mount(source.c_str(), (root / "d/m").c_str(), nullptr, MS_BIND, nullptr) == 0
-                       ? 0
-                       : 77;
-        };
-        auto check = [&] { return ReadFile(root / "d/m/precious"); };
-        KeyPlan plan = TwoPanePlan({});
-        plan.Tap(kDown, 2); // ../ d/ keep/
-        plan.Tap(kUp);
-        plan.With(kSelect, kB);
-        plan.Tap(kRight);
-        plan.Tap(kA);
-        plan.Wait(2);
-        plan.Tap(kA); // closes the error popup
-        plan.Wait(4);
-        plan.Quit();
-        LoopRun run = RunLoop(root.path, setup, check);
-        if (run.status == 77)
-            GTEST_SKIP() << "mounting is refused here";
-        ASSERT_EQ(run.status, 0) << run.out;
-        EXPECT_EQ(run.checked, "precious") << kind;
-        EXPECT_EQ(run.popups, 1) << kind;
-        EXPECT_EQ(run.drawn, "delete \"d/\"  Ok?rmdir() failed") << kind;
-        EXPECT_EQ(CountOf(run.out, "delete: d/\n"), 1) << kind;
-        // What sorts before the mount point went; what comes after it stays.
-        EXPECT_FALSE(Exists(root / "d/a")) << kind;
-        EXPECT_EQ(ReadFile(root / "d/z"), "stays") << kind;
-        EXPECT_EQ(ReadFile(root / "keep/precious"), "precious") << kind;
-    }
+                SetKernel(old ? Kernel::kOld : Kernel::kCurrent);
+                std::string source = root / "keep";
+                if (kind == kTmpfs) {
+                    if (mount("tmpfs", (root / "d/m").c_str(), "tmpfs", 0, "size=1m") != 0)
+                        return 77;
+                    WriteFile(root / "d/m/precious", "precious");
+                    return 0;
+                }
+                if (kind == kBindOfOtherFileSystem) {
+                    if (mount("tmpfs", other.path.c_str(), "tmpfs", 0, "size=1m") != 0)
+                        return 77;
+                    MakeDir(other / "x");
+                    WriteFile(other / "x/precious", "precious");
+                    source = other / "x";
+                }
+                return mount(source.c_str(), (root / "d/m").c_str(), nullptr, MS_BIND, nullptr) == 0
+                           ? 0
+                           : 77;
+            };
+            auto check = [&] { return ReadFile(root / "d/m/precious"); };
+            KeyPlan plan = TwoPanePlan({});
+            plan.Tap(kDown, 2); // ../ d/ keep/
+            plan.Tap(kUp);
+            plan.With(kSelect, kB);
+            plan.Tap(kRight);
+            plan.Tap(kA);
+            plan.Wait(2);
+            plan.Tap(kA); // closes the error popup
+            plan.Wait(4);
+            plan.Quit();
+            LoopRun run = RunLoop(root.path, setup, check);
+            if (run.status == 77)
+                GTEST_SKIP() << "mounting is refused here";
+            ASSERT_EQ(run.status, 0) << run.out;
+            EXPECT_EQ(run.checked, "precious") << kind;
+            EXPECT_EQ(run.popups, 1) << kind;
+            EXPECT_EQ(run.drawn, "delete \"d/\"  Ok?rmdir() failed") << kind;
+            EXPECT_EQ(CountOf(run.out, "delete: d/\n"), 1) << kind;
+            // What sorts before the mount point went; what comes after it stays.
+            EXPECT_FALSE(Exists(root / "d/a")) << kind;
+            EXPECT_EQ(ReadFile(root / "d/z"), "stays") << kind;
+            EXPECT_EQ(ReadFile(root / "keep/precious"), "precious") << kind;
+        }
 }
 
 // ---- A copy never copies its own output.
@@ -405,6 +411,7 @@ TEST(FatNames, ANameFatWouldCutShortIsRefusedAndNothingIsMade) {
 
 TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {
     TempDir root;
+    ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
     MakeDir(root / "A");
     MakeDir(root / "B");
     WriteFile(root / "A/m", "m");
@@ -420,6 +427,12 @@ TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {
     plan.Tap(kX); // m: renamed, and the flush of B after it is refused
     plan.Wait(2);
     plan.Tap(kA);
+    plan.With(kSelect, kY); // a folder "m" in A, whose flush is refused
+    plan.Wait(1);
+    plan.Tap(kY);
+    plan.Tap(kStart);
+    plan.Wait(2);
+    plan.Tap(kA);
     plan.Wait(2);
     plan.Quit();
     LoopRun run = RunLoop(root.path, [] {
@@ -427,8 +440,9 @@ TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {
         return 0;
     });
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(run.popups, 2);
-    EXPECT_EQ(run.drawn, "nwrite " + root / "B/n" + " failedwrite " + root / "B" + " failed");
+    EXPECT_EQ(run.popups, 3);
+    EXPECT_EQ(run.drawn, "nwrite " + root / "B/n" + " failedwrite " + root / "B" + " failedwrite " +
+                             root / "A" + " failed");
     EXPECT_FALSE(Exists(root / "B/n"));
     EXPECT_EQ(ReadFile(root / "B/n.zorvel-part"), "n");
     EXPECT_EQ(ReadFile(root / "B/m"), "m");
