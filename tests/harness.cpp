@@ -196,7 +196,7 @@ long __wrap_syscall(long number, ...) {
     bool old = kernel == Kernel::kOld;
     if (number == SYS_syncfs) {
         LogFlush((old ? "refused syncfs " : "syncfs ") + DescriptorPath(a[0]));
-        if (old || storage_fails) {
+        if (old || (storage_fails && kernel != Kernel::kQuietSyncfs)) {
             errno = old ? ENOSYS : EIO;
             return -1;
         }

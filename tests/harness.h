@@ -55,6 +55,7 @@ enum class Kernel {
     kCurrent,
     kOld,            // syncfs, renameat2 and statx answer ENOSYS, as on the console's 2.6
     kNoReplaceFlag,  // renameat2's no-replace flag refused (EINVAL), as some file systems do
+    kQuietSyncfs,    // syncfs tells no failure of the storage, as before 5.8
     kEmptyKernelCopy // copy_file_range gives nothing, as for files of /proc and /sys
 };
 void SetKernel(Kernel kernel);
