@@ -27,7 +27,7 @@ while getopts t:b:j:n option; do
 done
 shift $((OPTIND - 1))
 only=" $* "
-per_test_timeout=60
+per_test_timeout=20
 
 planted=""
 saved=$(mktemp)

@@ -45,26 +45,6 @@ static int RowY(int row) {
     return (row + 1) * kRowPitch + 3;
 }
 
-TEST(Browser, StartsListsAndQuitsWithStartAndSelect) {
-    TempDir dir;
-    ScriptClear();
-    KeyPlan plan;
-    plan.Wait(3);
-    plan.Quit();
-    ChildResult run = RunBrowser(dir.path);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "font height = 11\npath: " + dir.path + "\nsync disc\n");
-}
-
-TEST(Browser, WindowCloseQuitsToo) {
-    TempDir dir;
-    ScriptClear();
-    ScriptQuit(5);
-    ChildResult run = RunBrowser(dir.path);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(LogLines(run.out, "sync disc").size(), 1u);
-}
-
 TEST(Browser, CursorFollowsTapsAndAutoRepeat) {
     TempDir dir;
     MakeNumberedDirs(dir, 5);
@@ -113,78 +93,6 @@ TEST(Browser, DownStopsOnTheLastEntryAndScrollsPastTheLastRow) {
     SDL_FreeSurface(screen);
 }
 
-TEST(Browser, UpOnTheFirstRowAndScrollingBack) {
-    TempDir dir;
-    MakeNumberedDirs(dir, 30);
-    ScriptClear();
-    KeyPlan plan;
-    plan.Tap(SDLK_UP);
-    plan.Tap(SDLK_DOWN, 20); // top 3, cursor on row 17: d19
-    plan.Tap(SDLK_UP, 18);   // row 0 with top 2: d01
-    plan.Tap(SDLK_LCTRL);
-    plan.Quit();
-    ChildResult run = RunBrowser(dir.path);
-    EXPECT_EQ(LogLines(run.out, "chdir: ").at(0), "chdir: " + dir.path + "/d01");
-}
-
-TEST(Browser, PanesKeepTheirOwnPlaceAndColours) {
-    TempDir dir;
-    MakeNumberedDirs(dir, 3);
-    ScriptClear();
-    KeyPlan plan;
-    plan.Tap(SDLK_DOWN, 2);
-    plan.Capture(dir / "left.bmp");
-    plan.Tap(SDLK_RIGHT);
-    plan.Tap(SDLK_LEFT);
-    plan.Tap(SDLK_RIGHT); // the left pane keeps row 2
-    plan.Tap(SDLK_DOWN);
-    plan.Capture(dir / "right.bmp");
-    plan.Tap(SDLK_LCTRL); // the right pane enters d00
-    plan.Tap(SDLK_LEFT);
-    plan.Tap(SDLK_LCTRL); // the left pane still shows the start directory, d01 under its cursor
-    plan.Quit();
-    ChildResult run = RunBrowser(dir.path);
-    std::vector<std::string> expected = {"chdir: " + dir.path + "/d00",
-                                         "chdir: " + dir.path + "/d01"};
-    EXPECT_EQ(LogLines(run.out, "chdir: "), expected);
-
-    SDL_Surface *left = LoadCapture(dir / "left.bmp");
-    ASSERT_NE(left, nullptr);
-    EXPECT_TRUE(ColorIs(left, 3, RowY(2) + 2, kRed));
-    EXPECT_TRUE(ColorIs(left, 3, RowY(0) + 2, kWhite));
-    EXPECT_TRUE(ColorIs(left, 164, RowY(0) + 2, kBlue));
-    EXPECT_TRUE(ColorIs(left, 164, RowY(1) + 2, kGray));
-    EXPECT_TRUE(ColorIs(left, 2, 4, kWhite));  // active title
-    EXPECT_TRUE(ColorIs(left, 163, 4, kGray)); // inactive title
-    EXPECT_TRUE(ColorIs(left, 159, RowY(0) + 2, kBlack));
-    SDL_FreeSurface(left);
-
-    SDL_Surface *right = LoadCapture(dir / "right.bmp");
-    ASSERT_NE(right, nullptr);
-    EXPECT_TRUE(ColorIs(right, 3, RowY(2) + 2, kBlue));
-    EXPECT_TRUE(ColorIs(right, 164, RowY(1) + 2, kRed));
-    EXPECT_TRUE(ColorIs(right, 3, RowY(0) + 2, kGray));
-    EXPECT_TRUE(ColorIs(right, 2, 4, kGray));
-    EXPECT_TRUE(ColorIs(right, 163, 4, kWhite));
-    SDL_FreeSurface(right);
-}
-
-TEST(Browser, RowsAreClippedToTheirPane) {
-    TempDir dir;
-    WriteFile(dir / std::string(120, 'W'), "");
-    ScriptClear();
-    KeyPlan plan;
-    plan.Wait(2);
-    plan.Capture(dir / "clip.bmp");
-    plan.Quit();
-    RunBrowser(dir.path);
-    SDL_Surface *screen = LoadCapture(dir / "clip.bmp");
-    ASSERT_NE(screen, nullptr);
-    EXPECT_TRUE(ColorIs(screen, 150, RowY(1) + 1, kWhite));
-    EXPECT_TRUE(ColorIs(screen, 158, RowY(1) + 1, kBlack)); // 155 pixels from x 2
-    SDL_FreeSurface(screen);
-}
-
 // Buttons pressed in one frame act in the frame's fixed order, each on what the one before left.
 TEST(Browser, SeveralButtonsInOneFrameActInTheFixedOrder) {
     TempDir dir;
@@ -219,45 +127,6 @@ TEST(Browser, AOnAFileDoesNothingAOnParentGoesUp) {
     ChildResult run = RunBrowser(dir.path);
     std::vector<std::string> expected = {"chdir: " + dir.path + "/sub", "chdir: " + dir.path};
     EXPECT_EQ(LogLines(run.out, "chdir: "), expected);
-}
-
-TEST(Browser, GoingUpStopsAtTheRoot) {
-    TempDir dir;
-    ScriptClear();
-    KeyPlan plan;
-    plan.Tap(SDLK_LALT, 12);
-    plan.Quit();
-    ChildResult run = RunBrowser(dir.path);
-    std::vector<std::string> lines = LogLines(run.out, "chdir: ");
-    ASSERT_EQ(lines.size(), 12u);
-    EXPECT_EQ(lines[10], "chdir: /");
-    EXPECT_EQ(lines[11], "chdir: /");
-    EXPECT_EQ(run.status, 0);
-}
-
-TEST(Browser, EnteringPastThePathLimitEndsTheProgram) {
-    TempDir dir;
-    // The ninth level of 250-byte names puts the path past 2047 bytes.
-    std::string name(250, 'n');
-    std::string path = dir.path;
-    for (int level = 0; level < 9; level++) {
-        ASSERT_EQ(chdir(path.c_str()), 0);
-        MakeDir(name);
-        path += "/" + name;
-    }
-    ASSERT_EQ(chdir("/"), 0);
-    ScriptClear();
-    KeyPlan plan;
-    for (int level = 0; level < 9; level++) {
-        plan.Tap(SDLK_DOWN);
-        plan.Tap(SDLK_LCTRL);
-    }
-    plan.Quit();
-    ChildResult run = RunBrowser(dir.path);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(LogLines(run.out, "chdir: ").size(), 8u);
-    EXPECT_EQ(LogLines(run.out, "error: ").at(0), "error: pathname too long");
-    EXPECT_TRUE(LogLines(run.out, "sync disc").empty());
 }
 
 // True when any pixel of the help bar between x_from and x_to is dark (text).
@@ -300,81 +169,4 @@ TEST(Browser, HelpBarChangesWhileSelectIsHeld) {
         EXPECT_TRUE(ColorIs(screen, 2 + before, 231, kWhite)) << name;
         SDL_FreeSurface(screen);
     }
-}
-
-// The bar is drawn after the panes: a frame that redraws them shows it too.
-TEST(Browser, HelpBarStandsInFramesThatRedrawThePanes) {
-    TempDir dir;
-    MakeNumberedDirs(dir, 3);
-    ScriptClear();
-    KeyPlan plan;
-    plan.Wait(2);
-    ScriptCapture(plan.pass, dir / "moved.bmp");
-    plan.Tap(SDLK_DOWN);
-    plan.Quit();
-    RunBrowser(dir.path);
-    SDL_Surface *screen = LoadCapture(dir / "moved.bmp");
-    ASSERT_NE(screen, nullptr);
-    EXPECT_TRUE(ColorIs(screen, 3, RowY(1) + 2, kRed)); // the cursor moved in this frame
-    EXPECT_TRUE(HelpBarHasText(screen, 2, 60));
-    EXPECT_TRUE(ColorIs(screen, 2, 231, kWhite));
-    SDL_FreeSurface(screen);
-}
-
-// Runs the program itself with the arguments; standard error joins standard output.
-static ChildResult RunProgram(std::vector<std::string> arguments) {
-    return RunChild([&] {
-        dup2(STDOUT_FILENO, STDERR_FILENO);
-        std::vector<char *> argv;
-        std::string program = ZORVEL_PROGRAM;
-        argv.push_back(program.data());
-        for (std::string &argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        execv(program.c_str(), argv.data());
-        return 97;
-    });
-}
-
-TEST(Options, UsageErrorsEndBeforeStartUp) {
-    ChildResult unknown = RunProgram({"-x"});
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_NE(unknown.out.find("Usage: zorvel [option]\n -s #         : font size\n"
-                               " -f fontfile  : font file\n"),
-              std::string::npos);
-    EXPECT_EQ(unknown.out.find("font height"), std::string::npos);
-    ChildResult missing = RunProgram({"-s"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.out.find("Usage: zorvel [option]"), std::string::npos);
-}
-
-TEST(Options, FontSizeRangeAndMissingFontFile) {
-    ChildResult run = RunProgram(
-        {"-s", "8", "-s", "7", "-s", "15", "-s", "big", "-s", "14", "-f", "/nonexistent/font.ttf"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "font size: 8\nfont size: 14\nfont file: /nonexistent/font.ttf\n"
-                       "error: init failed\n");
-}
-
-TEST(Options, LongFontFileIsCutTo199Bytes) {
-    TempDir dir;
-    std::string long_name = dir.path + "/" + std::string(250 - dir.path.size() - 1, 'f');
-    std::string kept = long_name.substr(0, 199);
-    // Only the 199-byte name exists: the fonts open only if the argument was cut there.
-    ASSERT_EQ(symlink(kTestFont, kept.c_str()), 0);
-    // Started in a directory removed under it, the program stops right after opening the fonts.
-    std::string gone = dir / "gone";
-    MakeDir(gone);
-    ChildResult run = RunChild([&] {
-        if (chdir(gone.c_str()) != 0 || rmdir(gone.c_str()) != 0)
-            return 96;
-        dup2(STDOUT_FILENO, STDERR_FILENO);
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        execl(ZORVEL_PROGRAM, ZORVEL_PROGRAM, "-f", long_name.c_str(), nullptr);
-        return 97;
-    });
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "font file: " + long_name +
-                           "\nfont height = 11\ndirname of zorvel too long\nerror: init failed\n");
 }

@@ -32,101 +32,6 @@ struct TwoPanes {
     }
 };
 
-TEST(CopyCommand, CopiesIntoTheOtherPaneAndLogs) {
-    TwoPanes panes;
-    WriteFile(panes.A("f"), "payload");
-    panes.plan.Tap(SDLK_DOWN);
-    panes.plan.Tap(SDLK_LSHIFT);
-    ChildResult run = panes.Run();
-    EXPECT_EQ(ReadFile(panes.B("f")), "payload");
-    EXPECT_EQ(CountOf(run.out, "copy: f from " + panes.root / "A to " + panes.root / "B\n"), 1);
-    EXPECT_EQ(run.status, 0);
-}
-
-TEST(CopyCommand, RefusedForParentNamesAndForOneDirectory) {
-    TempDir root;
-    WriteFile(root / "..dots", "x");
-    WriteFile(root / "f", "x");
-    ScriptClear();
-    KeyPlan plan;
-    plan.Tap(SDLK_LSHIFT); // ../
-    plan.Tap(SDLK_SPACE);
-    plan.Tap(SDLK_DOWN); // ..dots
-    plan.Tap(SDLK_LSHIFT);
-    plan.Tap(SDLK_SPACE);
-    plan.Tap(SDLK_DOWN); // f, but both panes show the same directory
-    plan.Tap(SDLK_LSHIFT);
-    plan.Tap(SDLK_SPACE);
-    plan.Quit();
-    ChildResult run = RunBrowser(root.path);
-    EXPECT_EQ(CountOf(run.out, "copy: "), 0);
-    EXPECT_EQ(CountOf(run.out, "move: "), 0);
-    EXPECT_TRUE(Exists(root / "f"));
-}
-
-TEST(CopyCommand, OntoAnExistingNameLogsShowsOneErrorAndRelistsTheOtherPane) {
-    TwoPanes panes;
-    WriteFile(panes.A("f"), "new");
-    WriteFile(panes.B("f"), "old");
-    MakeDir(panes.B("sub"));
-    // The right pane's cursor goes down to f, then the left pane copies f twice.
-    panes.plan.Tap(SDLK_RIGHT);
-    panes.plan.Tap(SDLK_DOWN, 2);
-    panes.plan.Tap(SDLK_LEFT);
-    panes.plan.Tap(SDLK_DOWN);
-    panes.plan.Tap(SDLK_LSHIFT);
-    panes.plan.Tap(SDLK_LCTRL); // closes the error popup
-    // The right pane was relisted: its cursor is back on ../ and A goes up.
-    panes.plan.Tap(SDLK_RIGHT);
-    panes.plan.Tap(SDLK_LCTRL);
-    ChildResult run = panes.Run();
-    EXPECT_EQ(CountOf(run.out, "copy: f from "), 1);
-    EXPECT_EQ(ReadFile(panes.B("f")), "old");
-    EXPECT_EQ(CountOf(run.out, "chdir: " + panes.root.path + "\n"), 1);
-    EXPECT_EQ(run.status, 0);
-}
-
-TEST(MoveCommand, MovesAndRelistsBothPanes) {
-    TwoPanes panes;
-    MakeDir(panes.A("d"));
-    WriteFile(panes.A("d/inner"), "x");
-    WriteFile(panes.A("z"), "x");
-    panes.plan.Tap(SDLK_DOWN, 2); // z
-    panes.plan.Tap(SDLK_SPACE);
-    // The active pane was relisted too: its cursor is back on ../
-    panes.plan.Tap(SDLK_LCTRL);
-    ChildResult run = panes.Run();
-    EXPECT_TRUE(Exists(panes.B("z")));
-    EXPECT_FALSE(Exists(panes.A("z")));
-    EXPECT_TRUE(Exists(panes.A("d/inner")));
-    EXPECT_EQ(CountOf(run.out, "move: z from " + panes.root / "A to " + panes.root / "B\n"), 1);
-    EXPECT_EQ(CountOf(run.out, "chdir: " + panes.root.path + "\n"), 1);
-}
-
-TEST(DeleteCommand, CancelDoesNothingOkDeletes) {
-    TempDir root;
-    MakeDir(root / "victim");
-    WriteFile(root / "victim/inside", "x");
-    WriteFile(root / "zzz", "x");
-    ScriptClear();
-    ScriptLimit(5000);
-    KeyPlan plan;
-    plan.Tap(SDLK_DOWN);
-    plan.With(SDLK_ESCAPE, SDLK_LALT);
-    plan.Tap(SDLK_LCTRL); // Cancel is selected first
-    plan.Tap(SDLK_DOWN);  // no relist after Cancel: the cursor goes from victim/ to zzz
-    plan.Tap(SDLK_UP);
-    plan.With(SDLK_ESCAPE, SDLK_LALT);
-    plan.Tap(SDLK_RIGHT);
-    plan.Tap(SDLK_LCTRL);
-    plan.Quit();
-    ChildResult run = RunBrowser(root.path);
-    EXPECT_FALSE(Exists(root / "victim"));
-    EXPECT_TRUE(Exists(root / "zzz"));
-    EXPECT_EQ(CountOf(run.out, "delete: "), 1);
-    EXPECT_EQ(CountOf(run.out, "delete: victim/\n"), 1);
-}
-
 TEST(DeleteCommand, ParentEntryIsNeverAsked) {
     TempDir root;
     ScriptClear();
@@ -144,24 +49,6 @@ TEST(DeleteCommand, ParentEntryIsNeverAsked) {
 static void MakeScript(const std::string &path, const std::string &marker) {
     WriteFile(path, "#!/bin/sh\necho \"ran $0\" > '" + marker + "'\n");
     chmod(path.c_str(), 0755);
-}
-
-TEST(ExecuteCommand, RunsTheEntryAfterOk) {
-    TempDir root;
-    MakeScript(root / "go.sh", root / "marker");
-    ScriptClear();
-    ScriptLimit(5000);
-    KeyPlan plan;
-    plan.Tap(SDLK_DOWN);
-    plan.With(SDLK_ESCAPE, SDLK_LCTRL);
-    plan.Tap(SDLK_RIGHT);
-    plan.Tap(SDLK_LCTRL);
-    plan.Quit();
-    ChildResult run = RunBrowser(root.path);
-    EXPECT_EQ(run.out, "font height = 11\npath: " + root.path + "\nexecute: " + root.path +
-                           "/go.sh\nsync disc\n");
-    EXPECT_EQ(ReadFile(root / "marker"), "ran " + root.path + "/go.sh\n");
-    EXPECT_EQ(run.status, 0);
 }
 
 TEST(ExecuteCommand, NamesRunOnlyThemselves) {
@@ -190,37 +77,4 @@ TEST(ExecuteCommand, NamesRunOnlyThemselves) {
     EXPECT_FALSE(Exists(root / "INJECTED"));
     EXPECT_FALSE(Exists(root / "QUOTED"));
     EXPECT_FALSE(Exists("/INJECTED"));
-}
-
-TEST(ExecuteCommand, CancelRunsNothing) {
-    TempDir root;
-    MakeScript(root / "go.sh", root / "marker");
-    ScriptClear();
-    ScriptLimit(5000);
-    KeyPlan plan;
-    plan.Tap(SDLK_DOWN);
-    plan.With(SDLK_ESCAPE, SDLK_LCTRL);
-    plan.Tap(SDLK_LALT); // B answers Cancel, and the rest of the frame sees no B
-    plan.Quit();
-    ChildResult run = RunBrowser(root.path);
-    EXPECT_EQ(run.out, "font height = 11\npath: " + root.path + "\nsync disc\n");
-    EXPECT_FALSE(Exists(root / "marker"));
-}
-
-// Names that begin with two dots are refused on their own account, not only because both panes
-// show one directory.
-TEST(CopyAndMove, RefuseParentNamesBetweenTwoDirectories) {
-    TwoPanes panes;
-    WriteFile(panes.A("..dots"), "x");
-    panes.plan.Tap(SDLK_LSHIFT); // ../
-    panes.plan.Tap(SDLK_SPACE);
-    panes.plan.Tap(SDLK_DOWN); // ..dots
-    panes.plan.Tap(SDLK_LSHIFT);
-    panes.plan.Tap(SDLK_SPACE);
-    ChildResult run = panes.Run();
-    EXPECT_EQ(CountOf(run.out, "copy: "), 0);
-    EXPECT_EQ(CountOf(run.out, "move: "), 0);
-    EXPECT_TRUE(Exists(panes.A("..dots")));
-    EXPECT_FALSE(Exists(panes.B("..dots")));
-    EXPECT_EQ(run.status, 0);
 }

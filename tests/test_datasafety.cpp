@@ -473,32 +473,6 @@ static KeyPlan VanishedLeftPane() {
     return plan;
 }
 
-TEST(VanishedPane, ACopyIntoItShowsTheErrorThenListsTheNearestExistingAncestor) {
-    TempDir root;
-    MakeDir(root / "A");
-    MakeDir(root / "A/sub");
-    WriteFile(root / "f", "f");
-    KeyPlan plan = VanishedLeftPane();
-    plan.Tap(kDown); // relisted: ../ f
-    plan.Tap(kY);
-    plan.Wait(2);
-    plan.Tap(kA);
-    // The left pane now shows root: A enters nothing there, DOWN reaches f, B goes up.
-    plan.Tap(kLeft);
-    plan.Tap(kB);
-    plan.Wait(4);
-    plan.Quit();
-    LoopRun run = RunLoop(root.path);
-    ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(run.popups, 1);
-    EXPECT_EQ(run.drawn, "delete \"A/\"  Ok?can't create " + root / "A/sub/f");
-    std::string copied = "copy: f from " + root.path + " to " + root / "A/sub\n";
-    ASSERT_NE(run.out.find(copied), std::string::npos) << run.out;
-    std::string after = run.out.substr(run.out.find(copied) + copied.size());
-    std::string parent = root.path.substr(0, root.path.rfind('/'));
-    EXPECT_EQ(after, "chdir: " + root.path + "\nchdir: " + parent + "\nsync disc\n");
-}
-
 TEST(VanishedPane, GoingUpMakesBothChangesOfDirectory) {
     TempDir root;
     MakeDir(root / "A");
@@ -607,68 +581,7 @@ TEST(Questions, ANameThatIsNotUtf8IsShownWithQuestionMarksAndActedOnAsItIs) {
 
 // ---- A directory whose name leaves no room for its "/" is left out.
 
-TEST(LongestDirectoryName, IsLeftOutOfTheListingAndStopsACopy) {
-    TempDir root;
-    MakeDir(root / "d");
-    std::string longest(255, 'L');
-    MakeDir(root / ("d/" + longest));
-    for (int i = 0; i < 249; i++)
-        WriteFile(root / ("d/f" + std::to_string(1000 + i)), "");
-    MakeDir(root / "B");
-    KeyPlan plan = TwoPanePlan({1}); // ../ B/ d/
-    plan.Tap(kDown, 2);
-    plan.Tap(kA); // the left pane enters d, 249 files and the long directory
-    plan.Tap(kB);
-    plan.Tap(kDown, 2);
-    plan.Tap(kY); // copies d into B: the directory it cannot list stops the copy
-    plan.Wait(2);
-    plan.Tap(kA);
-    plan.Wait(4);
-    plan.Quit();
-    LoopRun run = RunLoop(root.path);
-    ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(run.popups, 1);
-    EXPECT_EQ(run.drawn, "path too long");
-    EXPECT_TRUE(Names(root / "B/d").empty());
-}
-
 // ---- The destination test of copy and move.
-
-TEST(DestinationTest, OnlyAnEntryThereIsTakenOtherFailuresReachTheirOwnMessage) {
-    TempDir src, tmp;
-    WriteFile(src / "f", "f");
-    MakeDir(src / "d");
-    WriteFile(tmp / "file", "not a directory");
-    std::string not_dir = tmp / "file";
-    struct {
-        std::function<int()> operation;
-        std::string drawn;
-    } cases[] = {
-        {[&] { return CopyDirEntry(not_dir.c_str(), src.path.c_str(), "f"); },
-         "can't create " + not_dir + "/f"},
-        {[&] { return CopyDirEntry(not_dir.c_str(), src.path.c_str(), "d/"); },
-         "can't create dir " + not_dir + "/d/"},
-        {[&] { return MoveDirEntry(not_dir.c_str(), src.path.c_str(), "f"); }, "rename() failed"},
-    };
-    for (const auto &c : cases) {
-        OperationRun run = RunFileOperation(c.operation);
-        EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.popups, 1);
-        EXPECT_EQ(run.drawn, c.drawn);
-    }
-
-    // No search permission on the destination: the user meets the creation's own message.
-    TempDir shut;
-    chmod(src.path.c_str(), 0755);
-    chmod(shut.path.c_str(), 0);
-    OperationRun denied = RunFileOperation([&] {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            return -9;
-        return CopyDirEntry(shut.path.c_str(), src.path.c_str(), "f");
-    });
-    EXPECT_EQ(denied.result, 0);
-    EXPECT_EQ(denied.drawn, "can't create " + shut.path + "/f");
-}
 
 // ---- The keys that open a naming dialog type nothing into it.
 

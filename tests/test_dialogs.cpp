@@ -55,45 +55,6 @@ static void ExpectBoxAt(SDL_Surface *screen, int left, int top, int width, int h
         EXPECT_TRUE(ColorIs(screen, left + 6, y, expected(y - top, height))) << y;
 }
 
-TEST(DialogBox, PlacesFramePanelAndTitle) {
-    OpenDisplayOnce();
-    FillBackdrop();
-    DrawDialogBox(-1, -1, 150, 100, "Title");
-    ExpectBoxAt(gScreenSurface, 85, 70, 150, 100);
-    // The title's gray strip is as large as its rendering, centred on the panel at y 8.
-    SurfacePtr rendered(TTF_RenderUTF8_Shaded(font, "Title", color_black, color_gray));
-    int title_x = 85 + 5 + (140 - Width("Title")) / 2;
-    EXPECT_TRUE(CornerAt(gScreenSurface, title_x, 78, kGray, kPanel));
-    EXPECT_TRUE(ColorIs(gScreenSurface, title_x + rendered->w - 1, 78, kGray) &&
-                ColorIs(gScreenSurface, title_x + rendered->w, 78, kPanel));
-    EXPECT_TRUE(ColorIs(gScreenSurface, title_x, 78 + rendered->h, kPanel));
-    FillBackdrop();
-    DrawDialogBox(-1, -1, 201, 99, "");
-    ExpectBoxAt(gScreenSurface, 59, 70, 201, 99);
-    FillBackdrop();
-    DrawDialogBox(-1, -1, 320, 240, "Full");
-    ExpectBoxAt(gScreenSurface, 0, 0, 320, 240);
-}
-
-TEST(DialogBox, RevertBringsBackTheExactPixelsAndShowsThem) {
-    OpenDisplayOnce();
-    SDL_Surface *screen = gScreenSurface;
-    for (int y = 0; y < 240; y++)
-        for (int x = 0; x < 320; x++) {
-            SDL_Rect pixel = {static_cast<Sint16>(x), static_cast<Sint16>(y), 1, 1};
-            SDL_FillRect(screen, &pixel, SDL_MapRGB(screen->format, x, y, x ^ y));
-        }
-    std::vector<Uint8> before(static_cast<Uint8 *>(screen->pixels),
-                              static_cast<Uint8 *>(screen->pixels) + screen->pitch * 240);
-    SurfacePtr copy = BackupScreenSurface();
-    ASSERT_TRUE(copy);
-    DrawDialogBox(-1, -1, 320, 240, "Over");
-    ScriptClear();
-    RevertScreenSurface(std::move(copy));
-    EXPECT_EQ(FlipCount(), 1);
-    EXPECT_EQ(0, memcmp(before.data(), screen->pixels, before.size()));
-}
-
 // Folds text with a table one row longer than it says, to see that the extra row stays intact.
 struct Fold {
     std::vector<std::string> rows;
@@ -127,55 +88,6 @@ TEST(FoldString, BreaksAtLineFeedsAndBeforeTheFirstCharacterThatNoLongerFits) {
     EXPECT_EQ(FoldInto(100, 100, "\xC3\xA9\xF0\x9F\x98\x80").rows,
               Rows({"\xC3\xA9\xF0\x9F\x98\x80"}));
     EXPECT_EQ(FoldInto(100, 100, "ab\xE3\x81\0zz").rows, Rows({"ab"}));
-}
-
-TEST(FoldString, StopsAtTheHeightTheTableAndTheRowSize) {
-    OpenDisplayOnce();
-    int saved_height = option.font_height;
-    // A line begins only when its top edge lies above the height.
-    option.font_height = 12;
-    EXPECT_EQ(FoldInto(100, 25, "a\nb\nc\nd").rows, Rows({"a", "b", "c"}));
-    EXPECT_EQ(FoldInto(100, 24, "a\nb\nc\nd").rows, Rows({"a", "b"}));
-    option.font_height = 1;
-    Fold feeds = FoldInto(100, 65535, std::string(100, '\n').c_str());
-    option.font_height = saved_height;
-    EXPECT_EQ(feeds.rows.size(), static_cast<size_t>(kFoldRows));
-    EXPECT_TRUE(feeds.guard_intact);
-    Fold narrow = FoldInto(30000, 100, std::string(100, 'i').c_str(), 1);
-    EXPECT_EQ(narrow.rows, Rows({std::string(79, 'i')}));
-    EXPECT_TRUE(narrow.guard_intact);
-    // 26 three-byte characters fill 78 bytes; the 27th does not fit the row.
-    std::string kana;
-    for (int i = 0; i < 30; i++)
-        kana += "\xE3\x81\x82";
-    Fold wide = FoldInto(30000, 100, kana.c_str(), 1);
-    EXPECT_EQ(wide.rows, Rows({kana.substr(0, 78)}));
-}
-
-// Every class of lead byte at both its ends: the character is taken whole, with exactly the bytes
-// that its lead byte announces, and a letter after it follows on the same row.
-TEST(FoldString, TakesEveryLeadByteClassWholeAtBothEnds) {
-    OpenDisplayOnce();
-    for (const char *character :
-         {"\x01", "\x7F", "\xC0\x80", "\xC2\xA9", "\xDF\xBF", "\xE0\xA4\x85", "\xEF\xBF\xBD",
-          "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xF7\xBF\xBF\xBF"}) {
-        // Alone it ends at the terminator: one byte too many would drop it as cut short.
-        for (const std::string &text : {std::string(character), std::string(character) + "x"})
-            EXPECT_EQ(FoldInto(300, 100, text.c_str()).rows, Rows({text})) << text;
-    }
-}
-
-TEST(FoldString, RefusesBytesThatBeginNoCharacter) {
-    OpenDisplayOnce();
-    ChildResult run = RunChild([] {
-        FoldRow rows[kFoldRows];
-        for (const char *text : {"a\x80", "\xBF", "ab\xF8", "\xFF"})
-            printf("%d\n", FoldString(100, 100, text, rows, kFoldRows));
-        return 0;
-    });
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "error: splitted letter\n-1\nerror: splitted letter\n-1\n"
-                       "error: unknown letter\n-1\nerror: unknown letter\n-1\n");
 }
 
 // What a popup run in a child did: its result, the passes it sampled, its flips, the texts it
@@ -241,18 +153,6 @@ TEST(PopupMessage, DrawsItsBoxTextAndButtonAndClosesOnlyOnAOrB) {
         CornerAt(screen.get(), 105 + (110 - Width("  Ok  ")) / 2, 150 - line, kRed, kPanel));
 }
 
-TEST(PopupMessage, TooLargePopupsAreRefusedAndTouchNothing) {
-    PopupRun message = RunPopup([] {}, [] { return PopupMessage(321, 80, "E", "t"); });
-    PopupRun confirm =
-        RunPopup([] { ScriptTap(SDLK_LCTRL, 1); }, [] { return PopupConfirm(150, 241, "t"); });
-    for (const PopupRun &run : {message, confirm}) {
-        EXPECT_EQ(run.result, 0);
-        EXPECT_NE(run.out.find("error: too large popup\n"), std::string::npos) << run.out;
-        EXPECT_EQ(run.flips, 0);
-        EXPECT_EQ(run.restored, 1);
-    }
-}
-
 TEST(PopupConfirm, AnswersByTheSelectedButton) {
     // A at once; RIGHT then A; RIGHT, LEFT then A; RIGHT then B.
     const std::vector<std::pair<std::vector<SDLKey>, int>> cases = {
@@ -270,31 +170,4 @@ TEST(PopupConfirm, AnswersByTheSelectedButton) {
         EXPECT_EQ(run.result, c.second) << c.first.size();
         EXPECT_EQ(run.restored, 1);
     }
-}
-
-TEST(PopupConfirm, PlacesItsButtonsAndRedrawsThemOnlyWhenTheChoiceChanges) {
-    TempDir dir;
-    std::string first = dir / "first.bmp", moved = dir / "moved.bmp";
-    PopupRun run = RunPopup(
-        [&] {
-            ScriptCapture(-1, first);
-            ScriptHold(SDLK_RIGHT, 1, 60);
-            ScriptCapture(1, moved);
-            ScriptTap(SDLK_LCTRL, 70);
-        },
-        [] { return PopupConfirm(150, 100, "Sure?"); });
-    EXPECT_EQ(run.result, 1);
-    // The first look, one change to Ok despite the repeats of the held RIGHT, the restore.
-    EXPECT_EQ(run.flips, 3);
-    EXPECT_EQ(run.texts, "Confirm\nCancel\n  Ok  \nCancel\n  Ok  \n|Sure?");
-
-    OpenDisplayOnce();
-    int y = 160 - option.font_height, ok_x = 220 - Width("  Ok  ");
-    SurfacePtr before(LoadCapture(first)), after(LoadCapture(moved));
-    ASSERT_TRUE(before && after);
-    EXPECT_TRUE(CornerAt(before.get(), 100, y, kRed, kPanel));
-    EXPECT_TRUE(CornerAt(before.get(), ok_x, y, kGray, kPanel));
-    EXPECT_TRUE(ColorIs(before.get(), 219, y, kGray) && ColorIs(before.get(), 220, y, kPanel));
-    EXPECT_TRUE(CornerAt(after.get(), 100, y, kGray, kPanel));
-    EXPECT_TRUE(CornerAt(after.get(), ok_x, y, kRed, kPanel));
 }

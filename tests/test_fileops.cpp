@@ -76,24 +76,6 @@ static mode_t ModeOf(const std::string &path) {
     return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-TEST(CopyDirEntry, CopiesATreeAsNewFilesDirectoriesFirst) {
-    TempDir src, dst;
-    MakeDir(src / "d");
-    MakeDir(src / "d/sub");
-    WriteFile(src / "d/f1", "one");
-    WriteFile(src / "d/e", "");
-    WriteFile(src / "d/sub/f2", "two");
-    chmod((src / "d/f1").c_str(), 0600);
-    Outcome copy =
-        RunOperation([&] { return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/"); });
-    EXPECT_EQ(copy.result, 1);
-    EXPECT_EQ(copy.popups, 0);
-    EXPECT_EQ(copy.drawn, "f2ef1");
-    EXPECT_EQ(ReadFile(dst / "d/f1"), "one");
-    EXPECT_TRUE(Exists(dst / "d/e"));
-    EXPECT_EQ(ReadFile(dst / "d/sub/f2"), "two");
-}
-
 TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
     // Permission bits of the source, less the creation mask, and nothing else of it.
     struct Case {
@@ -125,36 +107,6 @@ TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
         chmod((src / "d").c_str(), 0700);
         chmod((dst / "d").c_str(), 0700);
     }
-}
-
-TEST(CopyDirEntry, DeeperPathsKeepTheirDoubledSlashes) {
-    TempDir src, dst;
-    MakeDir(src / "sub");
-    WriteFile(src / "sub/f", "x");
-    // Only one descriptor is left, so the source opens and the destination cannot be created.
-    Outcome copy = RunOperation([&] {
-        int lowest_free = open("/dev/null", O_RDONLY);
-        close(lowest_free);
-        rlimit limit = {static_cast<rlim_t>(lowest_free + 1), static_cast<rlim_t>(lowest_free + 1)};
-        setrlimit(RLIMIT_NOFILE, &limit);
-        return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "sub/");
-    });
-    EXPECT_EQ(copy.result, 0);
-    EXPECT_EQ(copy.popups, 1);
-    EXPECT_EQ(copy.drawn, "can't create " + dst.path + "/sub//f");
-    EXPECT_FALSE(Exists(dst / "sub/f"));
-
-    // With no descriptor left at all the source fails first and the destination is not made.
-    WriteFile(src / "g", "y");
-    Outcome single = RunOperation([&] {
-        int lowest_free = open("/dev/null", O_RDONLY);
-        close(lowest_free);
-        rlimit limit = {static_cast<rlim_t>(lowest_free), static_cast<rlim_t>(lowest_free)};
-        setrlimit(RLIMIT_NOFILE, &limit);
-        return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "g");
-    });
-    EXPECT_EQ(single.drawn, "can't open " + src.path + "/g");
-    EXPECT_FALSE(Exists(dst / "g"));
 }
 
 TEST(CopyAndMove, NeverWriteOverAnExistingName) {
@@ -196,78 +148,6 @@ TEST(CopyAndMove, NeverWriteOverAnExistingName) {
     EXPECT_EQ(ReadFile(src / "f"), "new");
 }
 
-TEST(CopyDirEntry, AnEntryOfUnknownTypeStopsTheCopyWithOnePopup) {
-    TempDir src, dst;
-    MakeDir(src / "d");
-    MakeDir(src / "d/a");
-    WriteFile(src / "d/a/x", "x");
-    WriteFile(src / "d/b", "b");
-    mkfifo((src / "d/p").c_str(), 0644);
-    WriteFile(src / "d/z", "z");
-    Outcome copy =
-        RunOperation([&] { return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/"); });
-    EXPECT_EQ(copy.result, 0);
-    EXPECT_EQ(copy.popups, 1);
-    EXPECT_EQ(copy.drawn, "xbunknown file type");
-    EXPECT_TRUE(Exists(dst / "d/a/x"));
-    EXPECT_TRUE(Exists(dst / "d/b"));
-    EXPECT_FALSE(Exists(dst / "d/p"));
-    EXPECT_FALSE(Exists(dst / "d/z"));
-
-    symlink((src / "missing").c_str(), (src / "dangling").c_str());
-    Outcome dangling =
-        RunOperation([&] { return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "dangling"); });
-    EXPECT_EQ(dangling.drawn, "unknown file type");
-    EXPECT_FALSE(Exists(dst / "dangling"));
-}
-
-// Makes the directories of a path of exactly length bytes under base and returns it.
-static std::string MakeLongDir(const std::string &base, size_t length) {
-    std::string path = base;
-    while (path.size() < length) {
-        size_t component = std::min<size_t>(200, length - path.size() - 1);
-        if (length - path.size() - 1 - component == 1)
-            component--; // never leave a remainder too short for "/" and a name
-        path += "/" + std::string(component, 'a' + path.size() % 26);
-        MakeDir(path);
-    }
-    return path;
-}
-
-TEST(FileOps, PathsOfUpTo2047BytesAreAccepted) {
-    TempDir tmp;
-    MakeDir(tmp / "long");
-    std::string fits = MakeLongDir(tmp / "long", 2045);
-    std::string over = fits + "b";
-    MakeDir(over);
-    ASSERT_EQ(fits.size() + strlen("f") + 2, 2048u);
-    WriteFile(tmp / "f", "data");
-
-    Outcome into = RunOperation([&] { return CopyDirEntry(fits.c_str(), tmp.path.c_str(), "f"); });
-    EXPECT_EQ(into.result, 1);
-    EXPECT_EQ(ReadFile(fits + "/f"), "data");
-    Outcome too_long =
-        RunOperation([&] { return CopyDirEntry(over.c_str(), tmp.path.c_str(), "f"); });
-    EXPECT_EQ(too_long.drawn, "path too long");
-    EXPECT_EQ(too_long.popups, 1);
-    EXPECT_FALSE(Exists(over + "/f"));
-
-    WriteFile(over + "/f", "data");
-    MakeDir(tmp / "out");
-    Outcome from =
-        RunOperation([&] { return CopyDirEntry((tmp / "out").c_str(), fits.c_str(), "f"); });
-    EXPECT_EQ(from.result, 1);
-    Outcome from_over =
-        RunOperation([&] { return CopyDirEntry((tmp / "out").c_str(), over.c_str(), "g"); });
-    EXPECT_EQ(from_over.drawn, "path too long");
-
-    EXPECT_EQ(RunOperation([&] { return DeleteDirEntry(over.c_str(), "f"); }).drawn,
-              "path too long");
-    EXPECT_EQ(RunOperation([&] { return DeleteDirEntry(fits.c_str(), "f"); }).result, 1);
-    EXPECT_FALSE(Exists(fits + "/f"));
-    EXPECT_EQ(RunOperation([&] { return MoveDirEntry(over.c_str(), fits.c_str(), "x"); }).drawn,
-              "path too long");
-}
 
 // The cells of the copy bar that a captured screen shows white, from the left, or -2 when the
 // rest of the track is not empty; misplaced tells whether the dialog or its track is off place.
@@ -365,104 +245,6 @@ TEST(CopyFile, FailingWritesAndReadsAreReportedAsSuch) {
     EXPECT_EQ(unreadable.drawn, "memread /proc/self/mem failed");
 }
 
-TEST(MoveDirEntry, RenamesOrFailsLeavingTheSource) {
-    TempDir src, dst;
-    MakeDir(src / "d");
-    WriteFile(src / "d/f", "f");
-    Outcome moved =
-        RunOperation([&] { return MoveDirEntry(dst.path.c_str(), src.path.c_str(), "d/"); });
-    EXPECT_EQ(moved.result, 1);
-    EXPECT_EQ(moved.popups, 0);
-    EXPECT_EQ(ReadFile(dst / "d/f"), "f");
-    EXPECT_FALSE(Exists(src / "d"));
-
-    Outcome missing =
-        RunOperation([&] { return MoveDirEntry(dst.path.c_str(), src.path.c_str(), "x"); });
-    EXPECT_EQ(missing.result, 0);
-    EXPECT_EQ(missing.drawn, "rename() failed");
-    std::string shm = "/dev/shm/zorvel-move-" + std::to_string(getpid());
-    if (mkdir(shm.c_str(), 0700) == 0) {
-        WriteFile(src / "g", "g");
-        Outcome across =
-            RunOperation([&] { return MoveDirEntry(shm.c_str(), src.path.c_str(), "g"); });
-        EXPECT_EQ(across.drawn, "rename() failed");
-        EXPECT_TRUE(Exists(src / "g"));
-        rmdir(shm.c_str());
-    }
-}
-
-TEST(DeleteDirEntry, RemovesSubdirectoriesThenFilesThenTheDirectory) {
-    TempDir tmp;
-    MakeDir(tmp / "d");
-    MakeDir(tmp / "d/s1");
-    MakeDir(tmp / "d/s1/deeper");
-    WriteFile(tmp / "d/s1/deeper/x", "x");
-    MakeDir(tmp / "d/s2");
-    WriteFile(tmp / "d/a", "a");
-    WriteFile(tmp / "d/b", "b");
-    Outcome gone = RunOperation([&] { return DeleteDirEntry(tmp.path.c_str(), "d/"); });
-    EXPECT_EQ(gone.result, 1);
-    EXPECT_EQ(gone.popups, 0);
-    EXPECT_FALSE(Exists(tmp / "d"));
-}
-
-TEST(DeleteDirEntry, AFileThatCannotBeRemovedStopsTheDeleteThere) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to hand the tree to another user";
-    // In a sticky directory only an entry's owner may remove it: the child runs as nobody and
-    // b alone stays root's.
-    const uid_t nobody = 65534;
-    TempDir tmp;
-    chmod(tmp.path.c_str(), 0755);
-    std::string dir = tmp / "d";
-    MakeDir(dir);
-    chmod(dir.c_str(), 01777);
-    for (const char *sub : {"s1", "s2", "s1/x"})
-        MakeDir(dir + "/" + sub);
-    for (const char *file : {"a", "b", "c", "s1/x/f"})
-        WriteFile(dir + "/" + file, file);
-    for (const char *entry : {"s1", "s2", "s1/x", "s1/x/f", "a", "c"})
-        ASSERT_EQ(chown((dir + "/" + entry).c_str(), nobody, nobody), 0);
-    Outcome stopped = RunOperation([&] {
-        if (setgid(nobody) != 0 || setuid(nobody) != 0)
-            return -9;
-        return DeleteDirEntry(tmp.path.c_str(), "d/");
-    });
-    EXPECT_EQ(stopped.result, 0);
-    EXPECT_EQ(stopped.popups, 1);
-    EXPECT_EQ(stopped.drawn, "unlink() failed");
-    EXPECT_FALSE(Exists(dir + "/s1"));
-    EXPECT_FALSE(Exists(dir + "/s2"));
-    EXPECT_FALSE(Exists(dir + "/a"));
-    EXPECT_TRUE(Exists(dir + "/b"));
-    EXPECT_TRUE(Exists(dir + "/c"));
-}
-
-TEST(DeleteDirEntry, RemovesLinksAsLinksAndNothingOutsideTheEntry) {
-    TempDir tmp;
-    MakeDir(tmp / "outside");
-    WriteFile(tmp / "outside/keep", "keep");
-    MakeDir(tmp / "d");
-    symlink((tmp / "outside").c_str(), (tmp / "d/to_dir").c_str());
-    symlink((tmp / "outside/keep").c_str(), (tmp / "d/to_file").c_str());
-    symlink((tmp / "missing").c_str(), (tmp / "d/dangling").c_str());
-    symlink((tmp / "outside").c_str(), (tmp / "top").c_str());
-    mkfifo((tmp / "pipe").c_str(), 0644);
-
-    EXPECT_EQ(RunOperation([&] { return DeleteDirEntry(tmp.path.c_str(), "d/"); }).result, 1);
-    EXPECT_FALSE(Exists(tmp / "d"));
-    // Even named as a directory, a link is removed as a link.
-    EXPECT_EQ(RunOperation([&] { return DeleteDirEntry(tmp.path.c_str(), "top/"); }).result, 1);
-    EXPECT_FALSE(Exists(tmp / "top"));
-    EXPECT_EQ(ReadFile(tmp / "outside/keep"), "keep");
-
-    Outcome pipe = RunOperation([&] { return DeleteDirEntry(tmp.path.c_str(), "pipe"); });
-    EXPECT_EQ(pipe.drawn, "unknown file type");
-    EXPECT_TRUE(Exists(tmp / "pipe"));
-    EXPECT_EQ(RunOperation([&] { return DeleteDirEntry(tmp.path.c_str(), "gone"); }).drawn,
-              "unknown file type");
-}
-
 // Hundreds of levels may cost a few MiB; the 500-name tables of a naive level would cost 80.
 // Under the address sanitizer its shadow memory and its quarantine of freed blocks add more.
 #if defined(__SANITIZE_ADDRESS__)
@@ -471,71 +253,3 @@ static const long kPeakGrowthKiB = 48 * 1024;
 static const long kPeakGrowthKiB = 8 * 1024;
 #endif
 
-// Copies the directory "d/" of source_dir into dest_dir and prints how much the peak resident
-// size grew, in KiB.
-static int CopyMeasured(const std::string &dest_dir, const std::string &source_dir) {
-    rusage before, after;
-    getrusage(RUSAGE_SELF, &before);
-    int result = CopyDirEntry(dest_dir.c_str(), source_dir.c_str(), "d/");
-    getrusage(RUSAGE_SELF, &after);
-    printf("%ld\n", after.ru_maxrss - before.ru_maxrss);
-    return result;
-}
-
-// The number of directories named d nested under path.
-static int NestedDepth(std::string path) {
-    int depth = 0;
-    while (Exists(path + "/d")) {
-        path += "/d";
-        depth++;
-    }
-    return depth;
-}
-
-TEST(CopyDirEntry, ADeepTreeEndsWithPathTooLongInLittleMemory) {
-    TempDir tmp;
-    // Deeper than the composed paths reach: every level adds "d/" and a slash to them.
-    std::string path = tmp / "src";
-    MakeDir(path);
-    for (int level = 0; level < 700; level++) {
-        path += "/d";
-        MakeDir(path);
-    }
-    MakeDir(tmp / "dst");
-    Outcome deep = RunOperation([&] { return CopyMeasured(tmp / "dst", tmp / "src"); });
-    EXPECT_EQ(deep.result, 0);
-    EXPECT_EQ(deep.popups, 1);
-    EXPECT_EQ(deep.drawn, "path too long");
-    EXPECT_GT(NestedDepth(tmp / "dst"), 600);
-    EXPECT_LT(atol(deep.out.c_str()), kPeakGrowthKiB) << "KiB of peak growth";
-
-    // Through a link to an ancestor: the ancestor is copied once, and the directory met again
-    // below it is not entered.
-    MakeDir(tmp / "loop");
-    MakeDir(tmp / "loop/d");
-    symlink("..", (tmp / "loop/d/d").c_str());
-    MakeDir(tmp / "out");
-    Outcome linked = RunOperation([&] { return CopyMeasured(tmp / "out", tmp / "loop"); });
-    EXPECT_EQ(linked.result, 0);
-    EXPECT_EQ(linked.popups, 1);
-    EXPECT_EQ(linked.drawn, "path too long");
-    EXPECT_EQ(NestedDepth(tmp / "out"), 2);
-}
-
-TEST(BaseName, GivesTheLastComponent) {
-    char out[16];
-    EXPECT_STREQ(BaseName(out, "/a/b", sizeof out), "b");
-    EXPECT_STREQ(BaseName(out, "/a/b/", sizeof out), "b");
-    EXPECT_STREQ(BaseName(out, "/a//bc//", sizeof out), "bc");
-    EXPECT_STREQ(BaseName(out, "b", sizeof out), "b");
-    EXPECT_STREQ(BaseName(out, "/", sizeof out), "");
-    EXPECT_STREQ(BaseName(out, "", sizeof out), "");
-    EXPECT_STREQ(BaseName(out, "/x/abc", 4), "abc");
-    ChildResult full = RunChild([] {
-        char small[4];
-        BaseName(small, "/x/abcd", sizeof small);
-        return 0;
-    });
-    EXPECT_EQ(full.status, 1);
-    EXPECT_EQ(full.out, "error: BaseName() buffer full\n");
-}

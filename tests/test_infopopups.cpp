@@ -16,27 +16,6 @@
 // The Ok button is white on red.
 static const SDL_Color kRed = {255, 0, 0, 0};
 
-TEST(SplitBySpace, WordsSeparatorsAndLimits) {
-    ReportWord words[6];
-    EXPECT_EQ(SplitBySpace("a  b\tc\n", words, 6), 3);
-    EXPECT_STREQ(words[0], "a");
-    EXPECT_STREQ(words[1], "b");
-    EXPECT_STREQ(words[2], "c");
-
-    CopyString(words[2], sizeof words[2], "kept");
-    EXPECT_EQ(SplitBySpace("x y z", words, 2), 2);
-    EXPECT_STREQ(words[1], "y");
-    EXPECT_STREQ(words[2], "kept");
-
-    EXPECT_EQ(SplitBySpace(" a", words, 6), 2);
-    EXPECT_STREQ(words[0], "");
-    EXPECT_STREQ(words[1], "a");
-
-    EXPECT_EQ(SplitBySpace("", words, 6), 0);
-    EXPECT_EQ(SplitBySpace(std::string(60, 'w').c_str(), words, 6), 1);
-    EXPECT_EQ(std::string(words[0]), std::string(49, 'w'));
-}
-
 class InfoPopup : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -85,70 +64,6 @@ TEST_F(InfoPopup, FileTimeIsUtcWhateverTheZone) {
     EXPECT_NE(TakeDrawnText().find(" 0 bytes "), std::string::npos);
 }
 
-TEST_F(InfoPopup, ASparseFileOver4GiBShowsItsWholeSize) {
-    TempDir dir;
-    std::string path = dir / "image.bin";
-    WriteFile(path, "");
-    // 4 GiB and 5 bytes, all a hole: nothing is written to the disk.
-    ASSERT_EQ(truncate(path.c_str(), 4294967301LL), 0);
-    CloseSoon();
-    PopupFileInfo(200, 130, path.c_str());
-    EXPECT_NE(TakeDrawnText().find(" 4294967301 bytes "), std::string::npos);
-}
-
-TEST_F(InfoPopup, DanglingLinkShowsTheLinkItself) {
-    TempDir dir;
-    std::string link = dir / "dangling";
-    ASSERT_EQ(symlink("nowhere-1234", link.c_str()), 0);
-    CloseSoon();
-    PopupFileInfo(200, 130, link.c_str());
-    EXPECT_NE(TakeDrawnText().find(" 12 bytes "), std::string::npos);
-    CloseSoon();
-    PopupFileInfo(200, 130, (dir / "missing").c_str());
-    EXPECT_EQ(TakeDrawnText(), dir / "missing" + " ? bytes ?");
-}
-
-TEST_F(InfoPopup, GeometryAndTheScreenRestored) {
-    FillScreen(color_green);
-    TempDir dir;
-    ScriptCapture(ScriptPass() - 1, dir / "open.bmp");
-    CloseSoon();
-    PopupFileInfo(200, 130, "/");
-    SDL_Surface *open = LoadCapture(dir / "open.bmp");
-    ASSERT_NE(open, nullptr);
-    SDL_Color frame = {100, 100, 255, 0};
-    SDL_Color panel = {230, 230, 230, 0};
-    EXPECT_TRUE(ColorIs(open, 59, 55, color_green));
-    EXPECT_TRUE(ColorIs(open, 60, 55, frame));
-    EXPECT_TRUE(ColorIs(open, 259, 184, frame));
-    EXPECT_TRUE(ColorIs(open, 260, 184, color_green));
-    EXPECT_TRUE(ColorIs(open, 65, 60, panel));
-    // The Ok button stands centred on the panel with its top at 175 - font height.
-    int ok_width = 0;
-    TTF_SizeUTF8(font, "  Ok  ", &ok_width, nullptr);
-    int button_left = 60 + (190 - ok_width) / 2 + 5;
-    int button_top = 175 - option.font_height;
-    EXPECT_TRUE(ColorIs(open, button_left, button_top, kRed));
-    EXPECT_TRUE(ColorIs(open, button_left + ok_width - 1, button_top + 1, kRed));
-    EXPECT_FALSE(ColorIs(open, button_left - 1, button_top, kRed));
-    EXPECT_FALSE(ColorIs(open, button_left, button_top - 1, kRed));
-    SDL_FreeSurface(open);
-    EXPECT_TRUE(ColorIs(gScreenSurface, 160, 120, color_green));
-}
-
-TEST(InfoPopupSize, TooLargeIsRefusedUntouched) {
-    ChildResult run = RunChild([] {
-        if (!OpenTestDisplay())
-            return 90;
-        FillScreen(color_green);
-        int results = PopupFileInfo(321, 100, "/") + PopupDiskInfo(100, 241, "/");
-        bool untouched = ColorIs(gScreenSurface, 160, 120, color_green);
-        return results == 0 && untouched ? 0 : 91;
-    });
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "font height = 11\nerror: too large popup\nerror: too large popup\n");
-}
-
 // Stand-in df and du first on the path: df prints $DF_REPORT, du records its arguments.
 struct StandIns {
     TempDir dir;
@@ -193,28 +108,4 @@ TEST_F(InfoPopup, DiskFiguresFromTheLastBootLine) {
     PopupDiskInfo(230, 120, target.path.c_str());
     EXPECT_NE(TakeDrawnText().find("Size: 511M  Used: 6.1M  Avail: 505M  2% used"),
               std::string::npos);
-}
-
-TEST_F(InfoPopup, MissingFiguresShowAsQuestionMarks) {
-    StandIns stand_ins(false);
-    stand_ins.Report(std::string(kDfHeader) + "/dev/root 7.0G 3.0G 4.0G 43% /\n");
-    CloseSoon();
-    EXPECT_EQ(PopupDiskInfo(230, 120, "/"), 1);
-    EXPECT_EQ(TakeDrawnText(), "Reading...Size: ?  Used: ?  Avail: ?  ? used?  total ?");
-}
-
-TEST_F(InfoPopup, DirectoryReachesDuAsOneOperand) {
-    StandIns stand_ins(true);
-    TempDir work;
-    std::string hostile = work / "a b'c\";$(touch PWNED)`touch PWNED2`";
-    MakeDir(hostile);
-    stand_ins.Report(kDfHeader);
-    ASSERT_EQ(chdir(work.path.c_str()), 0);
-    CloseSoon();
-    PopupDiskInfo(230, 120, hostile.c_str());
-    EXPECT_EQ(ReadFile(stand_ins.dir / "du-args"), "-h\n" + hostile + "\n");
-    EXPECT_FALSE(Exists(work / "PWNED"));
-    EXPECT_FALSE(Exists(work / "PWNED2"));
-    EXPECT_FALSE(Exists(hostile + "/PWNED"));
-    ASSERT_EQ(chdir("/"), 0);
 }

@@ -116,31 +116,6 @@ TEST(LineInput, AFullLineTakesOnePendingCharacterThatBackspaceRemovesFirst) {
     }
 }
 
-TEST(LineInput, AnInitialTextOverTheCapacityIsCutAndOpensFull) {
-    std::string initial;
-    for (int i = 0; i < 300; i++)
-        initial += static_cast<char>('0' + i % 10);
-    Session session = RunDialog([](KeyPlan &plan) { plan.Tap(kY); }, initial);
-    ASSERT_EQ(session.status, 0) << session.out;
-    std::string kept = initial.substr(0, 255);
-    EXPECT_EQ(session.result, kept + "m");
-    EXPECT_EQ(session.fields, (Fields{kept.substr(220) + "| ", kept.substr(220) + "|m"}));
-}
-
-TEST(LineInput, TheFieldShowsTheLastVisibleBytesAndSelectDoesNothing) {
-    const std::string initial = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcd";
-    Session session = RunDialog(
-        [](KeyPlan &plan) {
-            plan.Tap(kSelect);
-            plan.Tap(kX);
-        },
-        initial);
-    ASSERT_EQ(session.status, 0) << session.out;
-    // Bytes 6 to 40, then after the backspace bytes 5 to 39.
-    EXPECT_EQ(session.fields, (Fields{initial.substr(5) + "| ", initial.substr(4, 35) + "| "}));
-    EXPECT_EQ(session.result, initial.substr(0, 39));
-}
-
 TEST(LineInput, ClearBackspaceOnNothingAndTheEnterCodeFinishes) {
     Session session = RunDialog(
         [](KeyPlan &plan) {
@@ -159,45 +134,4 @@ TEST(LineInput, ClearBackspaceOnNothingAndTheEnterCodeFinishes) {
     EXPECT_EQ(session.returned, 1);
     EXPECT_EQ(session.result, "m");
     EXPECT_EQ(session.fields, (Fields{"abc| ", "| ", "m| "}));
-}
-
-TEST(LineInput, OnlyABoxOverTheScreenIsRefusedAndThenTouchesNothing) {
-    // Loading the keyboard from a folder without images would end the child with status 1.
-    TempDir no_images;
-    const int sizes[][2] = {{320, 240}, {321, 70}, {210, 241}};
-    for (const auto &size : sizes) {
-        bool refused = size[0] > 320 || size[1] > 240;
-        Session session =
-            RunDialog(nullptr, "sub", size[0], size[1], refused ? no_images.path : "");
-        ASSERT_EQ(session.status, 0) << session.out;
-        EXPECT_EQ(session.out.find("error: too large popup\nreturned 0") != std::string::npos,
-                  refused);
-        EXPECT_EQ(session.result, refused ? kUntouched : "sub");
-        EXPECT_EQ(session.title, refused ? "" : "title");
-        EXPECT_TRUE(session.guard_intact);
-    }
-}
-
-TEST(LineInput, DrawsBoxFieldCursorAndKeyboardInPlaceAndRestoresTheScreen) {
-    TempDir captures;
-    Session session = RunDialog(nullptr, "", 210, 70, "", captures.path);
-    ASSERT_EQ(session.status, 0) << session.out;
-    SurfacePtr open(LoadCapture(captures / "open.bmp")),
-        closed(LoadCapture(captures / "closed.bmp"));
-    ASSERT_TRUE(open && closed);
-    const SDL_Color green = {0, 255, 0, 0}, frame = {100, 100, 255, 0}, panel = {230, 230, 230, 0};
-    auto at = [&](int x, int y, SDL_Color color) { return ColorIs(open.get(), x, y, color); };
-    // Box at (5, 5), 210 x 70; the field at (20, 11 + 20), 180 pixels wide, its cursor at the end.
-    EXPECT_TRUE(at(5, 5, frame) && at(4, 5, green));
-    EXPECT_TRUE(at(214, 74, frame) && at(215, 74, green));
-    EXPECT_TRUE(at(20, 31, kRed) && at(19, 31, panel));
-    EXPECT_TRUE(at(199, 41, kBlack) && at(200, 41, panel) && at(199, 42, panel));
-    // The quiet keyboard image 10 pixels in from the bottom-right corner.
-    SurfacePtr keys(IMG_Load((std::string(ZORVEL_GRAPHICS_DIR) + "/keys_t.png").c_str()));
-    ASSERT_TRUE(keys);
-    for (int offset : {0, 37, 75, 149})
-        EXPECT_TRUE(at(160 + offset, 229 - offset, ColorAt(keys.get(), offset, 149 - offset)));
-    EXPECT_TRUE(at(310, 230, green));
-    for (int x : {5, 20, 100, 200, 309})
-        EXPECT_TRUE(ColorIs(closed.get(), x, x * 229 / 309, green)) << x;
 }

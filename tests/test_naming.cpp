@@ -105,24 +105,6 @@ static NamingRun RunCommand(const NamingCall &call, const std::function<void(Key
     return {run.status, run.out};
 }
 
-TEST(MakeDirCommand, CreatesOnlyANewNameThenLogsAndRelistsTheActivePane) {
-    TempDir dir;
-    WriteFile(dir / "f", "x");
-    MakeDir(dir / "d");
-    for (std::string name : {"", "f", "d", "new"}) {
-        NamingRun done = RunCommand({MakeDirCommand, dir.path, 1}, Typed(name));
-        ASSERT_EQ(done.status, 0) << done.out;
-        bool taken = name == "f" || name == "d", made = name == "new";
-        EXPECT_EQ(done["popup"], taken ? "\"" + name + "\" already exists" : "");
-        EXPECT_EQ(CountOf(done.out, made ? "mkdir: new in " + dir.path + "\n" : "mkdir: "), made);
-        EXPECT_EQ(done["cursor"], made ? "0" : "1");
-        EXPECT_EQ(done["active"], made ? "../ d/ new/ f " : "../ d/ f ");
-        EXPECT_EQ(done["other"], "../ d/ f ");
-        EXPECT_EQ(done["cwd"], dir.path);
-    }
-    EXPECT_TRUE(IsDir(dir / "new"));
-}
-
 TEST(MakeDirCommand, AFailureShowsAnErrorAndNeverCreatesElsewhere) {
     TempDir parent, elsewhere;
     MakeDir(parent / "gone");
@@ -138,105 +120,6 @@ TEST(MakeDirCommand, AFailureShowsAnErrorAndNeverCreatesElsewhere) {
     EXPECT_EQ(too_long["active"], "../ gone/ ");
     EXPECT_FALSE(Exists(elsewhere / "x"));
     EXPECT_FALSE(Exists(parent / "x"));
-}
-
-TEST(RenameCommand, UnchangedEmptyOrTwoDotNamesRenameNothing) {
-    TempDir dir;
-    MakeDir(dir / "sub");
-    WriteFile(dir / "..dots", "x");
-    // sub/ opens as "sub", kept or erased; ../ and ..dots open no dialog.
-    const int cases[][2] = {{1, 0}, {1, 3}, {0, 0}, {2, 0}};
-    for (const auto &c : cases) {
-        NamingRun done = RunCommand({RenameCommand, dir.path, c[0]}, Typed("", c[1]));
-        ASSERT_EQ(done.status, 0) << done.out;
-        bool dialog = c[0] == 1;
-        EXPECT_EQ(done["drawn"].substr(0, 13), dialog ? "rename\nsub\n \n" : "");
-        EXPECT_EQ(done["cwd"], dialog ? dir.path : "/");
-        EXPECT_EQ(done["popup"], "");
-        EXPECT_EQ(CountOf(done.out, "rename: "), 0);
-        EXPECT_EQ(done["cursor"], std::to_string(c[0]));
-    }
-    EXPECT_TRUE(IsDir(dir / "sub"));
-    EXPECT_TRUE(Exists(dir / "..dots"));
-}
-
-TEST(RenameCommand, RenamesInPlaceAndIntoADirectoryRelistingOnlyTheActivePane) {
-    TempDir dir;
-    MakeDir(dir / "old");
-    WriteFile(dir / "f", "x");
-    NamingRun done = RunCommand({RenameCommand, dir.path, 2}, Typed("g", 1));
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(ReadFile(dir / "g"), "x");
-    EXPECT_EQ(CountOf(done.out, "rename: f to g\n"), 1);
-    EXPECT_EQ(done["popup"], "");
-    EXPECT_EQ(done["cursor"], "0");
-    EXPECT_EQ(done["active"], "../ old/ g ");
-    EXPECT_EQ(done["other"], "../ old/ f ");
-
-    done = RunCommand({RenameCommand, dir.path, 2}, Typed("old/x", 1));
-    ASSERT_EQ(done.status, 0) << done.out;
-    EXPECT_EQ(ReadFile(dir / "old/x"), "x");
-    EXPECT_EQ(CountOf(done.out, "rename: g to old/x\n"), 1);
-    EXPECT_EQ(done["active"], "../ old/ ");
-}
-
-TEST(RenameCommand, ATakenNameOrAFailedRenameShowsAnErrorAndLeavesBothEntries) {
-    TempDir dir;
-    MakeDir(dir / "sub");
-    WriteFile(dir / "f", "x");
-    // A taken name is never tried; a directory cannot move into itself, but the try is logged.
-    struct {
-        int cursor, erase;
-        const char *text, *popup, *log;
-    } cases[] = {{2, 1, "sub", "\"sub\" already exists", ""},
-                 {1, 0, "/x", "rename() failed", "rename: sub to sub/x\n"}};
-    for (const auto &c : cases) {
-        NamingRun done = RunCommand({RenameCommand, dir.path, c.cursor}, Typed(c.text, c.erase));
-        ASSERT_EQ(done.status, 0) << done.out;
-        EXPECT_EQ(done["popup"], c.popup);
-        EXPECT_EQ(CountOf(done.out, "rename: "), *c.log ? 1 : 0);
-        EXPECT_LT(done.out.find(c.log), done.out.find("\npopup ["));
-        EXPECT_EQ(done["cursor"], std::to_string(c.cursor));
-        EXPECT_EQ(done["active"], "../ sub/ f ");
-    }
-    EXPECT_EQ(ReadFile(dir / "f"), "x");
-    EXPECT_TRUE(IsDir(dir / "sub"));
-}
-
-TEST(NamingInTheBrowser, CreateThenRenameWithTheCursorBackOnTheFirstRow) {
-    // The start directory holds the keyboard's images, as the program's folder does.
-    TempDir root;
-    ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
-    MakeDir(root / "data");
-    MakeDir(root / "data/zz");
-    ScriptClear();
-    ScriptLimit(20000);
-    KeyPlan plan;
-    plan.Tap(kDown); // ../ data/ graphics
-    plan.Tap(kA);
-    plan.Tap(kDown); // zz/
-    // Each dialog's first read acts on no key.
-    plan.With(kSelect, kY);
-    plan.Wait(1);
-    TypeText(plan, "new");
-    plan.Tap(kStart);
-    // Relisted: ../ new/ zz/ with the cursor on ../, so new/ is one row down.
-    plan.Tap(kDown);
-    plan.With(kSelect, kX);
-    plan.Wait(1);
-    plan.Tap(kX, 3);
-    TypeText(plan, "box");
-    plan.Tap(kStart);
-    plan.Tap(kDown);
-    plan.Tap(kA);
-    plan.Wait(4);
-    plan.Quit();
-    ChildResult run = RunBrowser(root.path);
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(CountOf(run.out, "mkdir: new in " + root / "data\n"), 1);
-    EXPECT_EQ(CountOf(run.out, "rename: new to box\n"), 1);
-    EXPECT_TRUE(IsDir(root / "data/box"));
-    EXPECT_EQ(CountOf(run.out, "chdir: " + root / "data/box\n"), 1);
 }
 
 // The dialog waits until the buttons that opened it are let go: held on into it, they type
