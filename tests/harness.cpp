@@ -564,7 +564,23 @@ ChildResult RunChild(const std::function<int()> &body) {
     return result;
 }
 
-OperationRun RunFileOperation(const std::function<int()> &operation) {
+// Splits what a child printed into what came before its record and the record's fields, each
+// led by \x1e; false when the record is missing or short.
+static bool ReadRecord(const std::string &out, std::string &before, std::string *fields,
+                       int count) {
+    size_t start = out.find('\x1e');
+    before = out.substr(0, start);
+    for (int i = 0; i < count; i++) {
+        if (start == std::string::npos)
+            return false;
+        size_t end = out.find('\x1e', start + 1);
+        fields[i] = out.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+        start = end;
+    }
+    return true;
+}
+
+OperationRun RunFileOperation(const std::function<int()> &operation, const std::string &capture) {
     ChildResult child = RunChild([&] {
         if (gScreenSurface == nullptr && !OpenTestDisplay())
             return 97;
@@ -572,27 +588,24 @@ OperationRun RunFileOperation(const std::function<int()> &operation) {
         for (int tap = 0; tap < 40; tap++)
             ScriptTap(SDLK_LCTRL, 10 * tap + 5);
         ScriptLimit(400);
+        if (!capture.empty())
+            ScriptCapture(-1, capture);
         TakeDrawnText();
         TakeShadedText();
         int result = operation();
         int popups = CountOf(TakeShadedText(), "Error\n");
-        printf("\x1e%d\x1e%d\x1e%s", result, popups, TakeDrawnText().c_str());
+        printf("\x1e%d\x1e%d\x1e%d\x1e%s", result, popups, FlipCount(), TakeDrawnText().c_str());
         return 0;
     });
     OperationRun run;
     run.status = child.status;
-    run.out = child.out;
-    size_t start = child.out.find('\x1e');
-    if (start == std::string::npos)
+    std::string fields[4];
+    if (!ReadRecord(child.out, run.out, fields, 4))
         return run;
-    size_t second = child.out.find('\x1e', start + 1);
-    size_t third = child.out.find('\x1e', second + 1);
-    if (second == std::string::npos || third == std::string::npos)
-        return run;
-    run.result = atoi(child.out.c_str() + start + 1);
-    run.popups = atoi(child.out.c_str() + second + 1);
-    run.drawn = child.out.substr(third + 1);
-    run.out = child.out.substr(0, start);
+    run.result = atoi(fields[0].c_str());
+    run.popups = atoi(fields[1].c_str());
+    run.flips = atoi(fields[2].c_str());
+    run.drawn = fields[3];
     return run;
 }
 
@@ -687,16 +700,9 @@ LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup,
     });
     LoopRun run;
     run.status = child.status;
-    size_t start = child.out.find('\x1e');
-    run.out = child.out.substr(0, start);
-    if (start == std::string::npos)
-        return run;
     std::string fields[4];
-    for (std::string &field : fields) {
-        size_t end = child.out.find('\x1e', start + 1);
-        field = child.out.substr(start + 1, end == std::string::npos ? end : end - start - 1);
-        start = end;
-    }
+    if (!ReadRecord(child.out, run.out, fields, 4))
+        return run;
     run.popups = atoi(fields[0].c_str());
     run.drawn = fields[1];
     run.checked = fields[2];

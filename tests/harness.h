@@ -110,12 +110,15 @@ struct OperationRun {
     int status = -1; // the child's exit status, or 128 + signal
     int result = -1;
     int popups = -1;
+    int flips = -1; // showings of the screen
     std::string drawn;
     std::string out; // everything the child wrote to standard output
 };
 // Runs operation in a child, with the display this process has open or else one opened there;
 // the operation may set key sources and actions of its own after the harness's.
-OperationRun RunFileOperation(const std::function<int()> &operation);
+// With capture, the screen of the last showing is saved there as a BMP file.
+OperationRun RunFileOperation(const std::function<int()> &operation,
+                              const std::string &capture = "");
 
 // What a browser run did: its status and log, the "Error" popups it showed, every text drawn
 // anti-aliased (popup texts, copied names), what the check after the run returned, and the

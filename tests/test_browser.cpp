@@ -1,13 +1,23 @@
-// The browser as a user drives it: scripted buttons through the real loop on real directories.
+// The browser through its real loop: moving, panes, the help bar, and the commands on real trees
+// (execute, delete, create a folder, rename) as the user's buttons drive them.
 #include <gtest/gtest.h>
 
 #include <SDL_ttf.h>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
+#include "app/naming.h"
+#include "app/panes.h"
 #include "common/globals.h"
+#include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 
 // The log lines that begin with prefix, in order.
@@ -169,4 +179,230 @@ TEST(Browser, HelpBarChangesWhileSelectIsHeld) {
         EXPECT_TRUE(ColorIs(screen, 2 + before, 231, kWhite)) << name;
         SDL_FreeSurface(screen);
     }
+}
+
+// A tree with the directories A and B; the left pane goes into A, the right into B.
+struct TwoPanes {
+    TempDir root;
+    KeyPlan plan;
+    TwoPanes() {
+        MakeDir(root / "A");
+        MakeDir(root / "B");
+        ScriptClear();
+        ScriptLimit(5000);
+        plan.Tap(SDLK_DOWN);
+        plan.Tap(SDLK_LCTRL);
+        plan.Tap(SDLK_RIGHT);
+        plan.Tap(SDLK_DOWN, 2);
+        plan.Tap(SDLK_LCTRL);
+        plan.Tap(SDLK_LEFT);
+    }
+    std::string A(const std::string &name = "") const { return root / ("A/" + name); }
+    std::string B(const std::string &name = "") const { return root / ("B/" + name); }
+    ChildResult Run() {
+        plan.Wait(4);
+        plan.Quit();
+        return RunBrowser(root.path);
+    }
+};
+
+TEST(DeleteCommand, ParentEntryIsNeverAsked) {
+    TempDir root;
+    ScriptClear();
+    ScriptLimit(100);
+    KeyPlan plan;
+    plan.With(SDLK_ESCAPE, SDLK_LALT);
+    plan.Quit();
+    ChildResult run = RunBrowser(root.path);
+    // A confirmation would have held the loop past the pass limit.
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(CountOf(run.out, "delete: "), 0);
+}
+
+// A script that writes its own name and arguments into the marker file beside it.
+static void MakeScript(const std::string &path, const std::string &marker) {
+    WriteFile(path, "#!/bin/sh\necho \"ran $0\" > '" + marker + "'\n");
+    chmod(path.c_str(), 0755);
+}
+
+TEST(ExecuteCommand, NamesRunOnlyThemselves) {
+    TempDir root;
+    TempDir markers;
+    std::string spaced = "my script";
+    std::string injected = "x;touch INJECTED";
+    std::string quoted = "z'q';touch QUOTED;'";
+    MakeScript(root / spaced, markers / "spaced");
+    MakeScript(root / injected, markers / "injected");
+    MakeScript(root / quoted, markers / "quoted");
+    for (int row : {1, 2, 3}) { // "my script", "x;touch INJECTED", then the quoted one
+        ScriptClear();
+        ScriptLimit(5000);
+        KeyPlan plan;
+        plan.Tap(SDLK_DOWN, row);
+        plan.With(SDLK_ESCAPE, SDLK_LCTRL);
+        plan.Tap(SDLK_RIGHT);
+        plan.Tap(SDLK_LCTRL);
+        plan.Quit();
+        RunBrowser(root.path);
+    }
+    EXPECT_EQ(ReadFile(markers / "spaced"), "ran " + root / spaced + "\n");
+    EXPECT_EQ(ReadFile(markers / "injected"), "ran " + root / injected + "\n");
+    EXPECT_EQ(ReadFile(markers / "quoted"), "ran " + root / quoted + "\n");
+    EXPECT_FALSE(Exists(root / "INJECTED"));
+    EXPECT_FALSE(Exists(root / "QUOTED"));
+    EXPECT_FALSE(Exists("/INJECTED"));
+}
+
+static bool IsDir(const std::string &path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Types lower-case letters, and "/" from the shifted letter page, each with the directions and
+// face key of its cell held for one pass.
+static void TypeText(KeyPlan &plan, const std::string &text) {
+    static const SDLKey kFaces[] = {kX, kY, SDLK_LALT, kA};
+    for (char character : text) {
+        int page = character == '/' ? 1 : 0, cell = 0;
+        while (cell < 35 && vexpad_charAt(page, cell / 12, cell / 4 % 3, cell % 4) != character)
+            cell++;
+        int row = cell / 12, column = cell / 4 % 3;
+        if (page == 1)
+            plan.Tap(kR);
+        if (row != 1)
+            ScriptTap(row == 0 ? SDLK_UP : SDLK_DOWN, plan.pass);
+        if (column != 1)
+            ScriptTap(column == 0 ? SDLK_LEFT : SDLK_RIGHT, plan.pass);
+        plan.Tap(kFaces[cell % 4]);
+        if (page == 1)
+            plan.Tap(kR);
+    }
+}
+
+// Erases `erase` bytes, types text, finishes with START and closes a popup, if one follows, with A.
+static std::function<void(KeyPlan &)> Typed(const std::string &text, int erase = 0) {
+    return [=](KeyPlan &plan) {
+        plan.Tap(kX, erase);
+        TypeText(plan, text);
+        plan.Tap(kStart);
+        plan.Wait(2);
+        plan.Tap(kA);
+    };
+}
+
+struct NamingCall {
+    void (*command)(Browser &);
+    std::string dir;            // both panes show it
+    int cursor;                 // row of the left pane's cursor
+    std::string stand_in = "/"; // where the process stands when the command begins
+    bool vanish = false;        // the directory disappears after it was listed
+};
+
+// What the command left behind: the log, then fields "popup", "cwd", "cursor", "active" and
+// "other" (each pane's rows followed by a space) and "drawn" (texts on a solid background).
+struct NamingRun {
+    int status;
+    std::string out;
+    std::string operator[](const std::string &name) const {
+        size_t begin = out.find("\n" + name + " [") + name.size() + 3;
+        return out.substr(begin, out.find("]\n", begin) - begin);
+    }
+};
+
+// Runs the command in a child, on a browser whose panes both show call.dir, with the keys.
+static NamingRun RunCommand(const NamingCall &call, const std::function<void(KeyPlan &)> &keys) {
+    ChildResult run = RunChild([&] {
+        if (!OpenKeyboardTestDisplay())
+            return 97;
+        ScriptClear();
+        KeyPlan plan;
+        plan.Wait(2);
+        keys(plan);
+        ScriptLimit(plan.pass + 20);
+        auto browser = std::make_unique<Browser>();
+        std::string rows[2];
+        for (int index = 0; index < 2; index++) {
+            CopyString(browser->pane[index].path, kPathSize, call.dir.c_str());
+            RelistPane(*browser, index);
+        }
+        browser->pane[0].cursor = call.cursor;
+        if ((call.vanish && rmdir(call.dir.c_str()) != 0) || chdir(call.stand_in.c_str()) != 0)
+            return 96;
+        TakeDrawnText();
+        TakeShadedText();
+        call.command(*browser);
+        for (int index = 0; index < 2; index++)
+            for (int row = 0; row < browser->pane[index].count; row++)
+                rows[index] += std::string(browser->pane[index].entries[row]) + " ";
+        char cwd[kPathSize];
+        printf("\npopup [%s]\ncwd [%s]\ncursor [%d]\nactive [%s]\nother [%s]\ndrawn [%s]\n",
+               TakeDrawnText().c_str(), getcwd(cwd, sizeof cwd) ? cwd : "(none)",
+               browser->pane[0].cursor, rows[0].c_str(), rows[1].c_str(), TakeShadedText().c_str());
+        return 0;
+    });
+    return {run.status, run.out};
+}
+
+TEST(MakeDirCommand, AFailureShowsAnErrorAndNeverCreatesElsewhere) {
+    TempDir parent, elsewhere;
+    MakeDir(parent / "gone");
+    // 256 bytes, one more than a name may have; then a pane whose directory has vanished.
+    NamingRun too_long = RunCommand({MakeDirCommand, parent.path, 0}, Typed(std::string(256, 'm')));
+    NamingRun vanished =
+        RunCommand({MakeDirCommand, parent / "gone", 0, elsewhere.path, true}, Typed("x"));
+    for (const NamingRun &done : {too_long, vanished}) {
+        ASSERT_EQ(done.status, 0) << done.out;
+        EXPECT_EQ(done["popup"], "mkdir() failed");
+        EXPECT_EQ(CountOf(done.out, "mkdir: "), 0);
+    }
+    EXPECT_EQ(too_long["active"], "../ gone/ ");
+    EXPECT_FALSE(Exists(elsewhere / "x"));
+    EXPECT_FALSE(Exists(parent / "x"));
+}
+
+// The dialog waits until the buttons that opened it are let go: held on into it, they type
+// nothing, even on the keyboard's first opening of the session.
+TEST(NamingInTheBrowser, TheOpeningButtonsHeldIntoTheDialogTypeNothing) {
+    for (SDLKey opener : {kY, kX}) {
+        TempDir root;
+        ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
+        MakeDir(root / "zz");
+        ScriptClear();
+        ScriptLimit(2000);
+        KeyPlan plan;
+        plan.Tap(kDown, 2); // ../ graphics zz/
+        ScriptHold(kSelect, plan.pass, plan.pass + 30);
+        ScriptHold(opener, plan.pass, plan.pass + 30);
+        plan.Wait(34);
+        plan.Tap(kStart);
+        plan.Wait(4);
+        plan.Quit();
+        ChildResult run = RunBrowser(root.path);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(CountOf(run.out, "mkdir: "), 0) << run.out;
+        EXPECT_EQ(CountOf(run.out, "rename: "), 0) << run.out;
+        EXPECT_TRUE(IsDir(root / "zz"));
+    }
+}
+
+TEST(NamingCommands, AnyEntryOfTheNameIsTakenLinksIncluded) {
+    TempDir dir;
+    WriteFile(dir / "a", "a");
+    ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(symlink("looping", (dir / "looping").c_str()), 0);
+    for (std::string link : {"dangling", "looping"}) {
+        NamingRun renamed = RunCommand({RenameCommand, dir.path, 1}, Typed(link, 1));
+        ASSERT_EQ(renamed.status, 0) << renamed.out;
+        EXPECT_EQ(renamed["popup"], "\"" + link + "\" already exists");
+        EXPECT_EQ(CountOf(renamed.out, "rename: "), 0);
+        NamingRun made = RunCommand({MakeDirCommand, dir.path, 1}, Typed(link));
+        ASSERT_EQ(made.status, 0) << made.out;
+        EXPECT_EQ(made["popup"], "\"" + link + "\" already exists");
+        EXPECT_EQ(CountOf(made.out, "mkdir: "), 0);
+    }
+    EXPECT_EQ(ReadFile(dir / "a"), "a");
+    char target[64] = {};
+    EXPECT_GT(readlink((dir / "dangling").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), dir / "nowhere");
+    EXPECT_FALSE(Exists(dir / "nowhere"));
 }
