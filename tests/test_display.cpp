@@ -301,11 +301,14 @@ TEST(CopyDialog, LaterFilesLookAsIfTheDialogWereDrawnAnew) {
             if (!OpenTestDisplay())
                 return 97;
             ScriptClear();
-            ScriptOnFlip(2, [&] {
+            MakeDir(out);
+            // A copy before it, whose dialog the panes then cover: this one is drawn anew.
+            WriteFile(dir / "src/z", "z");
+            CopyDirEntry(out.c_str(), (dir / "src").c_str(), "z");
+            ScriptOnFlip(FlipCount() + 2, [&] {
                 SDL_SaveBMP(gScreenSurface,
                             (dir / ("alone" + std::to_string(file) + ".bmp")).c_str());
             });
-            MakeDir(out);
             FillScreen(color_black);
             ShowWholeScreen();
             return CopyDirEntry(out.c_str(), (dir / "src/tree").c_str(), names[file].c_str()) == 1
