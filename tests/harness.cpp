@@ -40,7 +40,6 @@ struct KeyChange {
     bool down;
 };
 static std::vector<KeyChange> key_changes;
-static std::vector<int> quit_passes;
 static std::multimap<int, std::string> captures;
 static int pass_count = 0;
 static int flip_count = 0;
@@ -132,12 +131,6 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
     for (const KeyChange &change : key_changes)
         if (change.pass == pass_count)
             keys[change.key] = change.down ? 1 : 0;
-    for (int pass : quit_passes)
-        if (pass == pass_count) {
-            SDL_Event quit;
-            quit.type = SDL_QUIT;
-            SDL_PushEvent(&quit);
-        }
     if (key_source)
         key_source(pass_count, keys);
     pass_count++;
@@ -416,7 +409,6 @@ int __wrap_SDL_Flip(SDL_Surface *screen) {
 
 void ScriptClear() {
     key_changes.clear();
-    quit_passes.clear();
     captures.clear();
     pass_count = 0;
     flip_count = 0;
@@ -459,9 +451,6 @@ void ScriptHold(SDLKey key, int from, int until) {
 
 void ScriptTap(SDLKey key, int pass) {
     ScriptHold(key, pass, pass + 1);
-}
-void ScriptQuit(int pass) {
-    quit_passes.push_back(pass);
 }
 void ScriptCapture(int pass, const std::string &bmp_path) {
     captures.emplace(pass, bmp_path);

@@ -11,7 +11,7 @@ constexpr SDLKey kUp = SDLK_UP, kDown = SDLK_DOWN, kLeft = SDLK_LEFT, kRight = S
 constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
 constexpr SDLKey kL = SDLK_TAB, kR = SDLK_BACKSPACE, kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
 
-// Forgets every scripted key, capture, quit, key source and action, and restarts the counts at 0.
+// Forgets every scripted key, capture, key source and action, and restarts the counts at 0.
 void ScriptClear();
 // Sets key down or up at the start of the given pass (a pass is one sample of the key table).
 void ScriptKey(int pass, SDLKey key, bool down);
@@ -19,8 +19,6 @@ void ScriptKey(int pass, SDLKey key, bool down);
 void ScriptHold(SDLKey key, int from, int until);
 // Presses key for the one pass `pass`.
 void ScriptTap(SDLKey key, int pass);
-// Pushes a window quit event while pass `pass` is sampled; the next poll takes it.
-void ScriptQuit(int pass);
 // Saves the screen as a BMP file at every flip made after pass `pass` was sampled and before
 // the next one (so the last flip of that pass wins).
 void ScriptCapture(int pass, const std::string &bmp_path);

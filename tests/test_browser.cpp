@@ -206,6 +206,25 @@ struct TwoPanes {
     }
 };
 
+// Copy and move need an entry of their own and two different folders.
+TEST(CopyCommand, RefusedForParentNamesAndForOneDirectory) {
+    TempDir root;
+    WriteFile(root / "..dots", "x");
+    WriteFile(root / "f", "x");
+    ScriptClear();
+    KeyPlan plan;
+    for (int row = 0; row < 3; row++) { // ../, ..dots, and f with both panes in one folder
+        plan.Tap(kDown, row > 0);
+        plan.Tap(kY);
+        plan.Tap(kX);
+    }
+    plan.Quit();
+    ChildResult run = RunBrowser(root.path);
+    EXPECT_EQ(CountOf(run.out, "copy: "), 0);
+    EXPECT_EQ(CountOf(run.out, "move: "), 0);
+    EXPECT_EQ(Names(root.path), (std::vector<std::string>{"..dots", "f"}));
+}
+
 TEST(DeleteCommand, ParentEntryIsNeverAsked) {
     TempDir root;
     ScriptClear();
