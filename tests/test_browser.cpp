@@ -225,6 +225,23 @@ TEST(CopyCommand, RefusedForParentNamesAndForOneDirectory) {
     EXPECT_EQ(Names(root.path), (std::vector<std::string>{"..dots", "f"}));
 }
 
+TEST(DeleteCommand, CancelKeepsTheEntry) {
+    TempDir root;
+    WriteFile(root / "f", "x");
+    ScriptClear();
+    KeyPlan plan;
+    plan.Tap(kDown);
+    plan.With(kSelect, kB);
+    plan.Tap(kRight); // Ok, then back to Cancel
+    plan.Tap(kLeft);
+    plan.Tap(kA);
+    plan.Wait(2);
+    plan.Quit();
+    ChildResult run = RunBrowser(root.path);
+    EXPECT_EQ(ReadFile(root / "f"), "x");
+    EXPECT_EQ(CountOf(run.out, "delete: "), 0);
+}
+
 TEST(DeleteCommand, ParentEntryIsNeverAsked) {
     TempDir root;
     ScriptClear();
