@@ -103,24 +103,6 @@ TEST(Browser, DownStopsOnTheLastEntryAndScrollsPastTheLastRow) {
     SDL_FreeSurface(screen);
 }
 
-// Buttons pressed in one frame act in the frame's fixed order, each on what the one before left.
-TEST(Browser, SeveralButtonsInOneFrameActInTheFixedOrder) {
-    TempDir dir;
-    MakeNumberedDirs(dir, 2);
-    ScriptClear();
-    KeyPlan plan;
-    plan.Wait(2);
-    ScriptTap(SDLK_DOWN, plan.pass);
-    plan.Tap(SDLK_LCTRL); // down to d00, then enter it
-    ScriptTap(SDLK_RIGHT, plan.pass);
-    plan.Tap(SDLK_LEFT);  // right, then back left: the left pane stays active
-    plan.Tap(SDLK_LCTRL); // its ../
-    plan.Quit();
-    ChildResult run = RunBrowser(dir.path);
-    std::vector<std::string> expected = {"chdir: " + dir.path + "/d00", "chdir: " + dir.path};
-    EXPECT_EQ(LogLines(run.out, "chdir: "), expected);
-}
-
 TEST(Browser, AOnAFileDoesNothingAOnParentGoesUp) {
     TempDir dir;
     MakeDir(dir / "sub");
@@ -289,11 +271,6 @@ TEST(ExecuteCommand, NamesRunOnlyThemselves) {
     EXPECT_FALSE(Exists("/INJECTED"));
 }
 
-static bool IsDir(const std::string &path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 // Types lower-case letters, and "/" from the shifted letter page, each with the directions and
 // face key of its cell held for one pass.
 static void TypeText(KeyPlan &plan, const std::string &text) {
@@ -394,31 +371,6 @@ TEST(MakeDirCommand, AFailureShowsAnErrorAndNeverCreatesElsewhere) {
     EXPECT_EQ(too_long["active"], "../ gone/ ");
     EXPECT_FALSE(Exists(elsewhere / "x"));
     EXPECT_FALSE(Exists(parent / "x"));
-}
-
-// The dialog waits until the buttons that opened it are let go: held on into it, they type
-// nothing, even on the keyboard's first opening of the session.
-TEST(NamingInTheBrowser, TheOpeningButtonsHeldIntoTheDialogTypeNothing) {
-    for (SDLKey opener : {kY, kX}) {
-        TempDir root;
-        ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
-        MakeDir(root / "zz");
-        ScriptClear();
-        ScriptLimit(2000);
-        KeyPlan plan;
-        plan.Tap(kDown, 2); // ../ graphics zz/
-        ScriptHold(kSelect, plan.pass, plan.pass + 30);
-        ScriptHold(opener, plan.pass, plan.pass + 30);
-        plan.Wait(34);
-        plan.Tap(kStart);
-        plan.Wait(4);
-        plan.Quit();
-        ChildResult run = RunBrowser(root.path);
-        EXPECT_EQ(run.status, 0) << run.out;
-        EXPECT_EQ(CountOf(run.out, "mkdir: "), 0) << run.out;
-        EXPECT_EQ(CountOf(run.out, "rename: "), 0) << run.out;
-        EXPECT_TRUE(IsDir(root / "zz"));
-    }
 }
 
 TEST(NamingCommands, AnyEntryOfTheNameIsTakenLinksIncluded) {

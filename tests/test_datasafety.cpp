@@ -525,34 +525,6 @@ TEST(VanishedPane, GoingUpMakesBothChangesOfDirectory) {
 
 // ---- A closed standard output loses log lines, nothing else.
 
-TEST(ClosedOutput, ACopyGoesOnWhenTheLogCannotBeWritten) {
-    TempDir root;
-    MakeDir(root / "A");
-    MakeDir(root / "B");
-    MakeDir(root / "A/many");
-    for (int i = 0; i < 40; i++)
-        WriteFile(root / ("A/many/f" + std::to_string(i)), std::to_string(i));
-    KeyPlan plan = TwoPanePlan({2});
-    plan.Tap(kDown);
-    plan.Tap(kA);
-    plan.Tap(kDown); // many/
-    plan.Tap(kY);
-    plan.Wait(4);
-    plan.Quit();
-    signal(SIGPIPE, SIG_DFL);
-    LoopRun run = RunLoop(root.path, [] {
-        int ends[2];
-        if (pipe(ends) != 0)
-            return 96;
-        close(ends[0]);
-        dup2(ends[1], STDOUT_FILENO);
-        setvbuf(stdout, nullptr, _IONBF, 0);
-        return 0;
-    });
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(Names(root / "B/many").size(), 40u);
-}
-
 // ---- A question shows a name that is not UTF-8 with "?" for each stray byte.
 
 TEST(Questions, ANameThatIsNotUtf8IsShownWithQuestionMarksAndActedOnAsItIs) {
@@ -584,27 +556,3 @@ TEST(Questions, ANameThatIsNotUtf8IsShownWithQuestionMarksAndActedOnAsItIs) {
 // ---- The destination test of copy and move.
 
 // ---- The keys that open a naming dialog type nothing into it.
-
-TEST(FirstDialog, TheKeyThatOpenedItTypesNothing) {
-    TempDir root;
-    ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
-    WriteFile(root / "abc", "x");
-    // SELECT goes up first, the dialog opens with Y or X still held.
-    for (SDLKey key : {kY, kX}) {
-        ScriptClear();
-        ScriptLimit(5000);
-        KeyPlan plan;
-        plan.Tap(kDown); // ../ abc graphics
-        ScriptHold(kSelect, plan.pass, plan.pass + 2);
-        ScriptHold(key, plan.pass + 1, plan.pass + 8);
-        plan.Wait(10);
-        plan.Tap(kStart);
-        plan.Wait(4);
-        plan.Quit();
-        LoopRun run = RunLoop(root.path);
-        ASSERT_EQ(run.status, 0) << run.out;
-        EXPECT_EQ(CountOf(run.out, "mkdir: "), 0) << run.out;
-        EXPECT_EQ(CountOf(run.out, "rename: "), 0) << run.out;
-        EXPECT_EQ(Names(root.path), (std::vector<std::string>{"abc", "graphics"}));
-    }
-}

@@ -376,44 +376,6 @@ class KeyboardInput : public ::testing::Test {
     void TearDown() override { GoToPage(0); }
 };
 
-TEST_F(KeyboardInput, FaceKeysPickTheSelectedCellsCharacters) {
-    EXPECT_EQ(Press({kX}), 8);
-    EXPECT_EQ(Press({kY}), 'm');
-    EXPECT_EQ(Press({kB}), ' ');
-    EXPECT_EQ(Press({kA}), 'n');
-    EXPECT_EQ(Press({kUp, kLeft, kY}), 'a');
-    EXPECT_EQ(Press({kUp, kRight, kY}), 'g');
-    EXPECT_EQ(Press({kDown, kLeft, kA}), 't');
-    // Opposite directions cancel out.
-    EXPECT_EQ(Press({kLeft, kRight, kY}), 'm');
-    EXPECT_EQ(Press({kUp, kDown, kLeft, kY}), 'j');
-    GoToPage(1);
-    EXPECT_EQ(Press({kUp, kLeft, kY}), 'A');
-    // Empty slots type 0, and their press still holds.
-    GoToPage(2);
-    EXPECT_EQ(Press({kUp, kLeft, kX}), 0);
-    EXPECT_EQ(Press({kUp, kRight, kX}), 12);
-    EXPECT_EQ(Press({kRight, kB}), 13);
-    GoToPage(3);
-    EXPECT_EQ(Press({kA}), 0);
-    EXPECT_EQ(ReadWith({kA, kB}), 0);
-    EXPECT_EQ(Press({kB}), ' ');
-}
-
-TEST_F(KeyboardInput, EachPressActsOnceUntilAllEightKeysAreUp) {
-    EXPECT_EQ(Press({kX, kA}), 8);
-    EXPECT_EQ(ReadWith({kX, kA}), 0);
-    EXPECT_EQ(ReadWith({kA}), 0);
-    EXPECT_EQ(ReadWith({kA, kSelect}), 0);
-    EXPECT_EQ(Press({kA}), 'n');
-    EXPECT_EQ(Press({kSelect}), 1);
-    EXPECT_EQ(ReadWith({kSelect}), 0);
-    EXPECT_EQ(Press({kStart}), 2);
-    EXPECT_EQ(ReadWith({kStart}), 0);
-    EXPECT_EQ(ReadWith({kStart, kX}), 0);
-    EXPECT_EQ(Press({kSelect, kStart}), 1);
-}
-
 TEST_F(KeyboardInput, LAndRSwitchPagesOncePerPressButNotWithAFaceKey) {
     EXPECT_EQ(Press({kY, kL}), 'm');
     EXPECT_EQ(Press({kR, kA}), 'n');

@@ -111,61 +111,6 @@ TEST(CopyAndMove, NeverWriteOverAnExistingName) {
     EXPECT_EQ(ReadFile(src / "f"), "new");
 }
 
-// The cells of the copy bar that a captured screen shows white, from the left, or -2 when the
-// rest of the track is not empty; misplaced tells whether the dialog or its track is off place.
-static int WhiteCells(const std::string &capture, int line_height, bool *misplaced) {
-    SDL_Surface *screen = LoadCapture(capture);
-    if (screen == nullptr)
-        return -1;
-    int track_y = 100 + 2 * line_height;
-    int cells = 0;
-    while (cells < 20 && ColorIs(screen, 70 + 9 * cells + 4, track_y + 5, kCellWhite))
-        cells++;
-    for (int cell = cells; cell < 20; cell++)
-        if (!ColorIs(screen, 70 + 9 * cell + 4, track_y + 5, {50, 50, 50, 0}))
-            cells = -2;
-    const SDL_Color panel = {230, 230, 230, 0};
-    const SDL_Color frame = {100, 100, 255, 0};
-    *misplaced = !ColorIs(screen, 254, track_y + 5, panel) ||
-                 !ColorIs(screen, 69, track_y, panel) || !ColorIs(screen, 70, track_y - 1, panel) ||
-                 !ColorIs(screen, 249, track_y + 10, panel) || !ColorIs(screen, 60, 80, frame) ||
-                 !ColorIs(screen, 259, 159, frame) || ColorIs(screen, 59, 80, frame) ||
-                 ColorIs(screen, 60, 79, frame) || ColorIs(screen, 259, 160, frame);
-    SDL_FreeSurface(screen);
-    return cells;
-}
-
-TEST(CopyFile, FillsOneCellPerTwentiethAfterEachBlock) {
-    TempDir tmp;
-    struct Case {
-        size_t size;
-        int cells;
-    };
-    // A strict test against the step: a multiple of 20 ends one cell short.
-    const Case cases[] = {{0, 0},   {1, 20},       {19, 20},      {20, 19},     {39, 20},
-                          {40, 19}, {1048576, 20}, {2097160, 19}, {3145735, 20}};
-    for (const Case &one : cases) {
-        std::string name = "s" + std::to_string(one.size);
-        std::string content(one.size, '\0');
-        for (size_t i = 0; i < one.size; i++)
-            content[i] = static_cast<char>(i * 7 + i / 4096);
-        WriteFile(tmp / name, content);
-        std::string capture = tmp / (name + ".bmp");
-        OperationRun copy = RunFileOperation(
-            [&] { return CopyFile((tmp / (name + ".copy")).c_str(), (tmp / name).c_str()); },
-            capture);
-        bool misplaced = true;
-        EXPECT_EQ(copy.result, 1) << one.size;
-        int line_height = 0;
-        sscanf(copy.out.c_str(), "font height = %d", &line_height);
-        EXPECT_EQ(WhiteCells(capture, line_height, &misplaced), one.cells) << one.size;
-        EXPECT_FALSE(misplaced) << one.size;
-        EXPECT_EQ(copy.flips, 1 + one.cells) << one.size;
-        EXPECT_EQ(copy.drawn, name);
-        EXPECT_TRUE(ReadFile(tmp / (name + ".copy")) == content) << one.size;
-    }
-}
-
 TEST(CopyFile, FailingWritesAndReadsAreReportedAsSuch) {
     TempDir tmp;
     std::string big(1048576 + 200, 'x');
