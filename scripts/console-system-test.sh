@@ -16,6 +16,9 @@ tree=/tmp/zorvel-console
 font=/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf
 hold_ms=200
 
+# SDL_ttf's and SDL_image's upstream tarballs, where Debian serves no source of them.
+[ -n "${ZORVEL_CONSOLE_SOURCES:-}" ] || [ ! -d "$here/../shared/console-sources" ] ||
+  export ZORVEL_CONSOLE_SOURCES="$here/../shared/console-sources"
 "$here/scripts/build-console.sh" >/dev/null
 "$here/scripts/install-packages.sh" qemu-system-mips seabios ipxe-qemu cpio gzip
 # The desktop program's frames, drawn by the same code on this machine.

@@ -21,21 +21,44 @@ licence=/usr/share/doc/fonts-vlgothic/copyright
 icon=$here/build/zorvel.png
 
 if [ -f "$here/scripts/build-console.sh" ]; then
+  # SDL_ttf's and SDL_image's upstream tarballs, where Debian serves no source of them.
+  [ -n "${ZORVEL_CONSOLE_SOURCES:-}" ] || [ ! -d "$here/../shared/console-sources" ] ||
+    export ZORVEL_CONSOLE_SOURCES="$here/../shared/console-sources"
   "$here/scripts/build-console.sh"
   program=$here/build-console/zorvel.dge
   graphics=$here/build-console/graphics
   build_note="The console build: one static
-program for the console's MIPS32 CPU,
-with the libraries it needs built from
-Debian's source packages."
-  # SDL_ttf and SDL_image taken prebuilt, where their sources could not be had, are release 2.
-  if ls "$here/build-console/stamps/no-source-"* >/dev/null 2>&1; then
+program for the console's MIPS32 CPU.
+musl, zlib, libpng, FreeType and
+SDL 1.2 in it are built from Debian's
+source packages."
+  # How SDL_ttf and SDL_image came into it, as scripts/build-console.sh recorded.
+  for module in SDL_ttf SDL_image; do
+    stamp=$here/build-console/stamps/$(echo "$module" | tr '[:upper:]' '[:lower:]')
+    case $(cat "$stamp") in
+    "source package") origin="built from Debian's
+  source package" ;;
+    "upstream tarball") origin="built from its upstream
+  release tarball" ;;
+    "prebuilt release 2") origin="Debian's prebuilt
+  library, MIPS32 release 2" ;;
+    *)
+      echo "package: $stamp does not say how $module was built" >&2
+      exit 1
+      ;;
+    esac
     build_note="$build_note
-SDL_ttf and SDL_image in it are Debian's
-prebuilt libraries, which use MIPS32
-release 2 instructions: on a console
-whose CPU is release 1 it stops with
-\"Illegal instruction\" at start-up."
+$module: $origin"
+  done
+  # The build's scan of every instruction (empty: none of release 2).
+  if [ -s "$here/build-console/release2-instructions.txt" ]; then
+    build_note="$build_note
+It uses MIPS32 release 2 instructions:
+on a console whose CPU is release 1
+it stops with \"Illegal instruction\"."
+  else
+    build_note="$build_note
+All of it is MIPS32 release 1 code."
   fi
 else
   "$here/scripts/cross-setup.sh"
