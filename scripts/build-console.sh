@@ -1,14 +1,16 @@
 #!/bin/sh
 # Builds the program for the console itself into build-console/: a statically linked 32-bit
-# little-endian MIPS program compiled for release 1 (-march=mips32) that needs nothing on the
+# little-endian MIPS program compiled for release 1 (-march=mips32) with floating point in
+# software (-msoft-float: the console's CPU has no floating-point unit) that needs nothing on the
 # console but its kernel. Leaves build-console/zorvel.dge (with its link map zorvel.dge.map) and
 # build-console/graphics/.
 #
 #   scripts/build-console.sh [--sources DIR]
 #
 # Everything comes from Debian: the cross compiler and binutils as packages, and the C library
-# (musl), zlib, libpng, FreeType, SDL 1.2 (framebuffer and dummy video only, no audio, no X11),
-# SDL_ttf and SDL_image (PNG only) built from Debian's source packages of the archive this machine
+# (musl), the floating-point routines (the soft-fp folder of glibc's source package), zlib,
+# libpng, FreeType, SDL 1.2 (framebuffer and dummy video only, no audio, no X11), SDL_ttf and
+# SDL_image (PNG only) built from Debian's source packages of the archive this machine
 # already uses. Where the archive's mirror does not serve SDL_ttf's or SDL_image's sources, that
 # library is built from its upstream release tarball, the one Debian packages, taken from DIR
 # (--sources, or the environment's ZORVEL_CONSOLE_SOURCES) and checked against the sha256 sum
@@ -114,7 +116,7 @@ fetch() {
 # SDL_ttf's and SDL_image's sources are not served by every mirror (this project's own build
 # machines get "404 Not Found" for them): then those two are built from their upstream tarballs
 # instead, or, without those, taken prebuilt (below).
-for package in musl zlib libpng1.6 freetype libsdl1.2 sdl-ttf2.0 sdl-image1.2; do
+for package in musl glibc zlib libpng1.6 freetype libsdl1.2 sdl-ttf2.0 sdl-image1.2; do
   ls -d "$src/$package"-*/ >/dev/null 2>&1 && continue
   [ -f "$stamps/no-source-$package" ] && continue
   [ -f "$stamps/apt-sources" ] || step apt-sources private_apt_ready
@@ -133,7 +135,7 @@ source_dir() { ls -d "$src/$1"-*/ | head -n 1; }
 
 # --- The toolchain: Debian's cross gcc with musl's headers and start files in place of glibc's.
 cross=mipsel-linux-gnu
-arch_flags="-march=mips32 -O2"
+arch_flags="-march=mips32 -msoft-float -O2"
 gcc_include=$($cross-gcc -print-file-name=include)
 gcc_libdir=$(dirname "$($cross-gcc -print-libgcc-file-name)")
 cxx_version=$($cross-g++ -dumpversion)
@@ -159,26 +161,55 @@ built musl || { step musl build_musl && touch "$stamps/musl"; }
 mkdir -p "$sysroot/bin"
 cat >"$sysroot/bin/cc" <<EOF
 #!/bin/sh
-# C for the console: musl's headers and libraries, static, MIPS32 release 1.
-for arg; do case \$arg in -c|-S|-E|-M|-MM) exec $cross-gcc -march=mips32 -nostdinc -isystem "$sysroot/include" -isystem "$gcc_include" "\$@";; esac; done
-exec $cross-gcc -march=mips32 -nostdinc -isystem "$sysroot/include" -isystem "$gcc_include" \\
+# C for the console: musl's headers and libraries, static, MIPS32 release 1, soft float.
+for arg; do case \$arg in -c|-S|-E|-M|-MM) exec $cross-gcc -march=mips32 -msoft-float -nostdinc -isystem "$sysroot/include" -isystem "$gcc_include" "\$@";; esac; done
+exec $cross-gcc -march=mips32 -msoft-float -nostdinc -isystem "$sysroot/include" -isystem "$gcc_include" \\
   -static -nostdlib -nostartfiles "$sysroot/lib/crt1.o" "$sysroot/lib/crti.o" "$gcc_libdir/crtbeginT.o" \\
-  -L"$sysroot/lib" "\$@" -Wl,--start-group -lc -lgcc -Wl,--end-group "$gcc_libdir/crtend.o" "$sysroot/lib/crtn.o"
+  -L"$sysroot/lib" "\$@" -Wl,--start-group -lc -lsoftfp -lgcc -Wl,--end-group "$gcc_libdir/crtend.o" "$sysroot/lib/crtn.o"
 EOF
 cat >"$sysroot/bin/c++" <<EOF
 #!/bin/sh
 # C++ for the console: gcc's C++ headers over musl's, no exceptions, no RTTI, static, MIPS32
-# release 1; operator new and delete come from the program. The headers ask for glibc's version,
+# release 1, soft float; operator new and delete come from the program. The headers ask for glibc's version,
 # which musl does not give: they take the answer for an old glibc.
-flags="-D__GLIBC_PREREQ(major,minor)=0 -march=mips32 -nostdinc -nostdinc++ -isystem $cxx_include -isystem $cxx_include/$cross -isystem $sysroot/include -isystem $gcc_include -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables"
+flags="-D__GLIBC_PREREQ(major,minor)=0 -march=mips32 -msoft-float -nostdinc -nostdinc++ -isystem $cxx_include -isystem $cxx_include/$cross -isystem $sysroot/include -isystem $gcc_include -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables"
 for arg; do case \$arg in -c|-S|-E|-M|-MM) exec $cross-g++ \$flags "\$@";; esac; done
 # A link writes a map beside its output: it names the object file that every function came from.
 map="" previous=""
 for arg; do [ "\$previous" != -o ] || map="-Wl,-Map=\$arg.map"; previous=\$arg; done
 exec $cross-g++ \$flags \$map -static -nostdlib -nostartfiles "$sysroot/lib/crt1.o" "$sysroot/lib/crti.o" "$gcc_libdir/crtbeginT.o" \\
-  -L"$sysroot/lib" "\$@" -Wl,--start-group -lc -lgcc -Wl,--end-group "$gcc_libdir/crtend.o" "$sysroot/lib/crtn.o"
+  -L"$sysroot/lib" "\$@" -Wl,--start-group -lc -lsoftfp -lgcc -Wl,--end-group "$gcc_libdir/crtend.o" "$sysroot/lib/crtn.o"
 EOF
 chmod +x "$sysroot/bin/cc" "$sysroot/bin/c++"
+
+# Floating point in software: the console's CPU has no floating-point unit, and its kernel would
+# emulate every instruction of one at the cost of a trap. Debian's libgcc is built for hard float,
+# so the software routines (__adddf3 and the like, for float and double) are compiled from the
+# soft-fp folder of Debian's glibc source package, with its MIPS32 sfp-machine.h; the compiler
+# wrappers link them ahead of libgcc.
+softfp_routines="adddf3 addsf3 subdf3 subsf3 muldf3 mulsf3 divdf3 divsf3 negdf2 negsf2 eqdf2 eqsf2
+  gedf2 gesf2 ledf2 lesf2 unorddf2 unordsf2 fixdfsi fixsfsi fixunsdfsi fixunssfsi fixdfdi fixsfdi
+  fixunsdfdi fixunssfdi floatsidf floatsisf floatunsidf floatunsisf floatdidf floatdisf
+  floatundidf floatundisf extendsfdf2 truncdfsf2"
+build_softfp() {
+  glibc=$(source_dir glibc)
+  rm -rf "$out/softfp"
+  mkdir -p "$out/softfp"
+  cd "$out/softfp"
+  # What glibc's own build gives these files: the byte order, and its alias and visibility macros.
+  cat >softfp-config.h <<'CONFIG'
+#include <endian.h>
+#define attribute_hidden
+#define strong_alias(name, aliasname) extern __typeof(name) aliasname __attribute__((alias(#name)));
+CONFIG
+  for routine in $softfp_routines; do
+    "$sysroot/bin/cc" $arch_flags -I"$glibc/soft-fp" -I"$glibc/sysdeps/mips/mips32" \
+      -I"$glibc/stdlib" -include softfp-config.h -c "$glibc/soft-fp/$routine.c" -o "$routine.o"
+  done
+  rm -f "$sysroot/lib/libsoftfp.a"
+  $cross-ar rcs "$sysroot/lib/libsoftfp.a" ./*.o
+}
+built softfp || { step softfp build_softfp && touch "$stamps/softfp"; }
 
 # Autotools builds of the libraries: static only, installed into the sysroot.
 export PKG_CONFIG_LIBDIR="$sysroot/lib/pkgconfig"
@@ -260,9 +291,10 @@ unpack_tarball() {
   [ -d "${1%.tar.gz}" ]
 }
 # Last resort, without any source: Debian's mipsel static libraries of the same version, built for
-# release 2 against glibc. The few glibc entry points they call that musl lacks are forwarded by
-# tools/console/prebuilt-shims.c; SDL_image's JPEG, TIFF and WebP decoders find stand-ins that
-# refuse (the program reads PNG only).
+# release 2 and for hard float against glibc, linked as they are into the soft-float program. The
+# few glibc entry points they call that musl lacks are forwarded by tools/console/prebuilt-shims.c;
+# SDL_image's JPEG, TIFF and WebP decoders find stand-ins that refuse (the program reads PNG
+# only).
 prebuilt=$out/prebuilt
 unpack_prebuilt() {
   package=$1
@@ -303,9 +335,9 @@ sdl_library() {
     echo "upstream tarball" >"$stamp"
   else
     if [ -n "$sources" ]; then missing="no $sources/$tarball"; else missing="no --sources DIR"; fi
-    echo "build-console: WARNING: $module is Debian's PREBUILT mipsel library, with MIPS32 release 2" \
-      "instructions: the program stops with \"Illegal instruction\" on a release 1 CPU (no source" \
-      "package $package, $missing)" >&2
+    echo "build-console: WARNING: $module is Debian's PREBUILT mipsel library, with MIPS32" \
+      "release 2 instructions: the program stops with \"Illegal instruction\" on a release 1 CPU" \
+      "(no source package $package, $missing)" >&2
     [ "$origin" = "prebuilt release 2" ] && return 0
     [ -f "$stamps/apt-sources" ] || step apt-sources private_apt_ready
     step "$module-prebuilt" prebuilt_library "$dev_package" "$module"
