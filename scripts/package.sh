@@ -3,8 +3,9 @@
 #   dist/zorvel.opk         a SquashFS image for the launchers that read OPK packages
 #   dist/zorvel-folder.zip  local/apps/zorvel/ and its menu entry, unpacked at the card's root
 # The program is the console build of scripts/build-console.sh when the tree has it; otherwise
-# Debian's mipsel cross build, optimised for size, which the manual names as a stand-in. Both
-# are stripped. The icon is drawn by tools/make_icon; the font and its licence come from
+# Debian's mipsel cross build, optimised for size, which the manual names as a stand-in; for the
+# console build, the manual says how its SDL_ttf and SDL_image were built (the build's stamps).
+# Both are stripped. The icon is drawn by tools/make_icon; the font and its licence come from
 # Debian's fonts-vlgothic. Run as root on Debian 12: it installs what it needs.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,7 +29,8 @@ if [ -f "$here/scripts/build-console.sh" ]; then
   program=$here/build-console/zorvel.dge
   graphics=$here/build-console/graphics
   build_note="The console build: one static
-program for the console's MIPS32 CPU.
+program for the console's MIPS32 CPU,
+floating point in software.
 musl, zlib, libpng, FreeType and
 SDL 1.2 in it are built from Debian's
 source packages."
