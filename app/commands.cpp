@@ -4,10 +4,13 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/fileops.h"
-#include "common/globals.h"
 #include "app/infopopups.h"
+#include "app/session.h"
+#include "common/format.h"
+#include "common/globals.h"
 #include "dialogs/dialogbox.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 
 // The sizes of the question popup and of the two information popups.
 static const int kQuestionWidth = 150;
@@ -51,7 +54,7 @@ void ExecuteCommand(Browser &browser) {
     // A path cut short could name another file: join it in full.
     char full_path[kJoinedPathSize];
     const Pane &pane = ActivePane(browser);
-    snprintf(full_path, sizeof full_path, "%s/%s", pane.path, name);
+    JoinPath(full_path, sizeof full_path, pane.path, name);
     printf("execute: %s\n", full_path);
     if (chdir(pane.path) != 0) {
         // The shell is handed the full path, so it runs from wherever the process stands.
@@ -73,9 +76,9 @@ void DeleteCommand(Browser &browser) {
     snprintf(browser.scratch, sizeof browser.scratch, "delete \"%s\"  Ok?", name);
     if (!PopupConfirm(kQuestionWidth, kQuestionHeight, browser.scratch))
         return;
-    DeleteDirEntry(ActivePane(browser).path, name);
+    int deleted = DeleteDirEntry(ActivePane(browser).path, name);
     printf("delete: %s\n", name);
-    FlushChanges(ActivePane(browser).path);
+    FlushChanges(ActivePane(browser).path, deleted);
     RelistPane(browser, browser.active);
 }
 
@@ -89,8 +92,8 @@ void CopyCommand(Browser &browser) {
     if (!CanTransfer(browser, name))
         return;
     printf("copy: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
-    CopyDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
-    FlushChanges(OtherPane(browser).path);
+    int copied = CopyDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    FlushChanges(OtherPane(browser).path, copied);
     RelistPane(browser, 1 - browser.active);
 }
 
@@ -99,15 +102,15 @@ void MoveCommand(Browser &browser) {
     if (!CanTransfer(browser, name))
         return;
     printf("move: %s from %s to %s\n", name, ActivePane(browser).path, OtherPane(browser).path);
-    MoveDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
-    FlushChanges(OtherPane(browser).path);
+    int moved = MoveDirEntry(OtherPane(browser).path, ActivePane(browser).path, name);
+    FlushChanges(OtherPane(browser).path, moved);
     RelistPane(browser, 1 - browser.active);
     RelistPane(browser, browser.active);
 }
 
 void FileInfoCommand(Browser &browser) {
     char full_path[kJoinedPathSize];
-    snprintf(full_path, sizeof full_path, "%s/%s", ActivePane(browser).path, CursorEntry(browser));
+    JoinPath(full_path, sizeof full_path, ActivePane(browser).path, CursorEntry(browser));
     PopupFileInfo(kFileInfoWidth, kFileInfoHeight, full_path);
 }
 

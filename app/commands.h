@@ -1,7 +1,7 @@
 // The commands bound to the buttons; each acts on the entry under the active pane's cursor.
 #pragma once
 
-#include "app/browser.h"
+#include "app/panes.h"
 
 // Asks, then replaces the program with the shell running the entry's full path.
 void ExecuteCommand(Browser &browser);
@@ -15,7 +15,3 @@ void MoveCommand(Browser &browser);
 void FileInfoCommand(Browser &browser);
 // Shows the disk's size, use and free space and the total size of the active directory.
 void DiskInfoCommand(Browser &browser);
-// Asks for a name and creates that directory in the active pane's directory.
-void MakeDirCommand(Browser &browser);
-// Asks for a new name for the entry and renames it.
-void RenameCommand(Browser &browser);

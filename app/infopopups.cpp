@@ -11,6 +11,7 @@
 
 #include "common/display.h"
 #include "common/globals.h"
+#include "common/rect.h"
 #include "dialogs/dialogbox.h"
 #include "input/input.h"
 
@@ -18,11 +19,6 @@ extern char **environ;
 
 // Shown where a figure has no source: no "/boot" line, no output from du, a failed query.
 static const char kUnknown[] = "?";
-
-static SDL_Rect Area(int x, int y, int width, int height) {
-    return {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(width),
-            static_cast<Uint16>(height)};
-}
 
 static bool IsSeparator(char c) {
     return c == ' ' || c == '\t' || c == '\n';
@@ -141,7 +137,7 @@ int PopupDiskInfo(int width, int height, const char *directory) {
     // du walks the whole tree and may take long: say so before it starts.
     static const char kReading[] = "Reading...";
     int reading_width = TextWidth(kReading);
-    DrawText(Area(left + (width - reading_width) / 2, top + height / 2, reading_width + 10,
+    DrawText(Rect(left + (width - reading_width) / 2, top + height / 2, reading_width + 10,
                   line_height + 10),
              kReading);
     ShowChangedAreas();

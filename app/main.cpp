@@ -1,11 +1,12 @@
 // zorvel: a two-pane file manager for a pocket console.
 //
-// Start here. main reads the options; Init (app/browser.cpp) opens the display and the fonts;
-// MainLoop runs RunFrame until the user quits; End flushes and closes. A frame samples the buttons
-// (GetInput, input/), then runs the table kFrameSteps in order (the cursor, the panes, then the
-// commands of A, B, Y, X, L and R, with or without SELECT, found in app/commands.cpp and
-// app/naming.cpp), then draws. The tests drive this same loop: they replace the key table, the
-// pause, the flip, text rendering and opendir with the linker's --wrap (tests/harness.cpp).
+// Start here. main reads the options; Init (app/session.cpp) opens the display and the fonts;
+// MainLoop (app/browser.cpp) runs RunFrame until the user quits; End flushes and closes. A frame
+// samples the buttons (GetInput, input/), then runs the table kFrameSteps of app/frame_steps.h in
+// order (the cursor and the panes, app/panes.cpp, then the commands of A, B, Y, X, L and R, with
+// or without SELECT, app/commands.cpp and app/naming.cpp), then draws. The tests drive this same
+// loop: they replace the key table, the pause, the flip, text rendering and opendir with the
+// linker's --wrap (tests/harness.cpp).
 // ARCHITECTURE.md has the rest.
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/browser.h"
+#include "app/session.h"
 #include "common/globals.h"
 
 static void Usage() {

@@ -1,15 +1,15 @@
 // Creating a directory and renaming an entry, with a name typed in the line-input dialog.
-#include "app/commands.h"
+#include "app/naming.h"
 
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops.h"
 #include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
+#include "app/fs/fileops.h"
 
 // The name dialog's box, and how many bytes at the end of the name its field shows.
 static const int kNameDialogWidth = 210;

@@ -4,18 +4,7 @@
 
 #include "common/globals.h"
 #include "common/limits.h"
-
-// Bytes of the character that begins with lead, as the font library decodes UTF-8: it takes the
-// bytes after a lead byte without looking at them.
-static int DecodedLength(unsigned char lead) {
-    if (lead >= 0xF0)
-        return 4;
-    if (lead >= 0xE0)
-        return 3;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
+#include "common/utf8.h"
 
 // The 16-bit character the font library makes of these bytes.
 static Uint16 DecodedCharacter(const unsigned char *at, int length) {

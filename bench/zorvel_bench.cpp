@@ -42,9 +42,11 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/fileops.h"
+#include "app/session.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 #include "common/globals.h"
-#include "app/listing.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 
@@ -190,7 +192,7 @@ static int RunCopy(const char *dest_dir, const char *source_dir, const char *nam
     timespec start = Now();
     int result = CopyDirEntry(dest_dir, source_dir, name);
     if (flush)
-        FlushChanges(dest_dir);
+        result = FlushChanges(dest_dir, result) && result;
     printf("bench seconds %.6f\n", Seconds(start, Now()));
     return result == 1 ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "common/globals.h"
 #include "common/limits.h"
+#include "common/rect.h"
 
 // The areas noted since the last showing; they never overlap, so no pixel is pushed twice.
 static SDL_Rect changed[kChangedAreas];
@@ -25,8 +26,7 @@ static SDL_Rect Bounds(const SDL_Rect &a, const SDL_Rect &b) {
     int top = a.y < b.y ? a.y : b.y;
     int right = Right(a) > Right(b) ? Right(a) : Right(b);
     int bottom = Bottom(a) > Bottom(b) ? Bottom(a) : Bottom(b);
-    return {static_cast<Sint16>(left), static_cast<Sint16>(top), static_cast<Uint16>(right - left),
-            static_cast<Uint16>(bottom - top)};
+    return Rect(left, top, right - left, bottom - top);
 }
 
 void MarkScreenArea(SDL_Rect area) {
@@ -37,8 +37,7 @@ void MarkScreenArea(SDL_Rect area) {
     if (right <= left || bottom <= top)
         return;
     change_count++;
-    SDL_Rect added = {static_cast<Sint16>(left), static_cast<Sint16>(top),
-                      static_cast<Uint16>(right - left), static_cast<Uint16>(bottom - top)};
+    SDL_Rect added = Rect(left, top, right - left, bottom - top);
     // Overlapping areas become their bounding box, which may overlap others in turn.
     for (int i = 0; i < changed_count;) {
         if (Overlap(changed[i], added)) {
@@ -75,4 +74,15 @@ void ShowChangedAreas() {
 void ShowWholeScreen() {
     SDL_Flip(gScreenSurface);
     changed_count = 0;
+}
+
+void BlitTextSurface(int x, int y, const SDL_Rect *clip) {
+    if (TextSurface != nullptr) {
+        SDL_Rect place = Rect(x, y, 0, 0);
+        SDL_Rect source = clip != nullptr ? *clip : SDL_Rect{0, 0, 0, 0};
+        SDL_UpperBlit(TextSurface, clip != nullptr ? &source : nullptr, gScreenSurface, &place);
+        MarkScreenArea(place);
+        SDL_FreeSurface(TextSurface);
+    }
+    TextSurface = nullptr;
 }

@@ -14,3 +14,7 @@ unsigned long ScreenChanges();
 void ShowChangedAreas();
 // Pushes the whole screen to the display (a flip) and forgets the noted areas.
 void ShowWholeScreen();
+// Blits all of TextSurface, or only its top-left clip part when clip is not null, at (x, y)
+// on the screen, notes the area for the next showing, then frees it; an empty rendering draws
+// nothing.
+void BlitTextSurface(int x, int y, const SDL_Rect *clip);

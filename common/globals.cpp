@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/display.h"
-
 Options option = {10, 10, 17, "", "/usr/local/share/VL-Gothic-Regular.ttf"};
 SDL_Surface *gScreenSurface = nullptr;
 TTF_Font *font = nullptr;
@@ -26,17 +24,6 @@ char *CopyString(char *dst, size_t dst_size, const char *src) {
     memcpy(dst, src, length);
     dst[length] = '\0';
     return dst;
-}
-
-void BlitTextSurface(int x, int y, const SDL_Rect *clip) {
-    if (TextSurface != nullptr) {
-        SDL_Rect place = {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
-        SDL_Rect source = clip != nullptr ? *clip : SDL_Rect{0, 0, 0, 0};
-        SDL_UpperBlit(TextSurface, clip != nullptr ? &source : nullptr, gScreenSurface, &place);
-        MarkScreenArea(place);
-        SDL_FreeSurface(TextSurface);
-    }
-    TextSurface = nullptr;
 }
 
 void FatalExit(const char *format, ...) {

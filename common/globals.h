@@ -53,10 +53,5 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Copies src into dst of dst_size bytes, cut short to fit and always terminated; returns dst.
 char *CopyString(char *dst, size_t dst_size, const char *src);
 
-// Blits all of TextSurface, or only its top-left clip part when clip is not null, at (x, y)
-// on the screen, notes the area for the next showing, then frees it; an empty rendering draws
-// nothing.
-void BlitTextSurface(int x, int y, const SDL_Rect *clip);
-
 // Writes the formatted line to standard output and ends the process with status 1.
 [[noreturn]] void FatalExit(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "common/display.h"
+#include "common/rect.h"
+#include "common/utf8.h"
 #include "input/input.h"
 
 static const SDL_Color kFrameColor = {100, 100, 255, 0};
@@ -49,8 +51,7 @@ int TextWidth(const char *text) {
 }
 
 static void FillArea(int x, int y, int width, int height, Uint32 pixel) {
-    SDL_Rect area = {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(width),
-                     static_cast<Uint16>(height)};
+    SDL_Rect area = Rect(x, y, width, height);
     SDL_FillRect(gScreenSurface, &area, pixel);
 }
 
@@ -59,9 +60,8 @@ static void FillArea(int x, int y, int width, int height, Uint32 pixel) {
 bool DrawDialogBox(int x, int y, int width, int height, const char *title) {
     if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF)
         return false;
-    SDL_Rect box = {static_cast<Sint16>(x == -1 ? (kScreenWidth - width) / 2 : x),
-                    static_cast<Sint16>(y == -1 ? (kScreenHeight - height) / 2 : y),
-                    static_cast<Uint16>(width), static_cast<Uint16>(height)};
+    SDL_Rect box = Rect(x == -1 ? (kScreenWidth - width) / 2 : x,
+                        y == -1 ? (kScreenHeight - height) / 2 : y, width, height);
     SDL_Rect screen_clip;
     SDL_GetClipRect(gScreenSurface, &screen_clip);
     SDL_SetClipRect(gScreenSurface, &box);
@@ -79,9 +79,8 @@ bool DrawDialogBox(int x, int y, int width, int height, const char *title) {
     int title_width = TextWidth(title);
     TextSurface = TTF_RenderUTF8_Shaded(font, title, color_black, color_gray);
     if (TextSurface != nullptr) {
-        SDL_Rect place = {
-            static_cast<Sint16>(box.x + kFrameWidth + (width - 2 * kFrameWidth - title_width) / 2),
-            static_cast<Sint16>(box.y + kTitleTop), 0, 0};
+        SDL_Rect place = Rect(box.x + kFrameWidth + (width - 2 * kFrameWidth - title_width) / 2,
+                              box.y + kTitleTop, 0, 0);
         SDL_BlitSurface(TextSurface, nullptr, gScreenSurface, &place);
         SDL_FreeSurface(TextSurface);
         TextSurface = nullptr;
@@ -100,22 +99,6 @@ void FillPanel(SDL_Rect area) {
 void DrawButton(SDL_Rect place, SDL_Color foreground, SDL_Color background, const char *label) {
     TextSurface = TTF_RenderUTF8_Shaded(font, label, foreground, background);
     BlitTextSurface(place.x, place.y, nullptr);
-}
-
-// Bytes of the character that begins with first: 0 for a continuation byte, -1 for a byte that
-// begins nothing.
-static int CharLength(unsigned char first) {
-    if (first < 0x80)
-        return 1;
-    if (first < 0xC0)
-        return 0;
-    if (first < 0xE0)
-        return 2;
-    if (first < 0xF0)
-        return 3;
-    if (first < 0xF8)
-        return 4;
-    return -1;
 }
 
 // Whether a line may begin below line: its top edge must lie above the height and the table
@@ -194,8 +177,7 @@ SDL_Rect DrawText(SDL_Rect area, const char *text) {
         BlitTextSurface(area.x, y, nullptr);
         y += option.font_height;
     }
-    return {area.x, area.y, static_cast<Uint16>(right - area.x),
-            static_cast<Uint16>(bottom - area.y)};
+    return Rect(area.x, area.y, right - area.x, bottom - area.y);
 }
 
 bool PopupTooLarge(int width, int height) {
@@ -210,17 +192,12 @@ PopupLayout CentredLayout(int width, int height) {
     layout.left = (kScreenWidth - width) / 2;
     layout.top = (kScreenHeight - height) / 2;
     // A popup too low for its title and buttons gets a height that wraps to a large value.
-    layout.text_area = {static_cast<Sint16>(layout.left + kContentMargin),
-                        static_cast<Sint16>(layout.top + option.font_height + kContentMargin),
-                        static_cast<Uint16>(width - 2 * kContentMargin),
-                        static_cast<Uint16>(height - 2 * option.font_height - 2 * kContentMargin)};
+    layout.text_area =
+        Rect(layout.left + kContentMargin, layout.top + option.font_height + kContentMargin,
+             width - 2 * kContentMargin, height - 2 * option.font_height - 2 * kContentMargin);
     layout.button_y = kButtonRowBase - layout.top - option.font_height;
     layout.ok_x = layout.left + (width - 2 * kFrameWidth - TextWidth(kOkLabel)) / 2 + kFrameWidth;
     return layout;
-}
-
-static SDL_Rect Place(int x, int y) {
-    return {static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
 }
 
 bool OpenCentredPopup(int width, int height, const char *title, CentredPopup &popup) {
@@ -234,7 +211,7 @@ bool OpenCentredPopup(int width, int height, const char *title, CentredPopup &po
 }
 
 void CloseWithOk(CentredPopup &popup, int x, int y) {
-    DrawButton(Place(x, y), color_white, color_red, kOkLabel);
+    DrawButton(Rect(x, y, 0, 0), color_white, color_red, kOkLabel);
     ShowChangedAreas();
     WaitKey();
     RevertScreenSurface(std::move(popup.saved));
@@ -251,14 +228,19 @@ int PopupMessage(int width, int height, const char *title, const char *text) {
     return 1;
 }
 
-int PopupError(int width, int height, const char *format, ...) {
+int PopupErrorList(int width, int height, const char *format, va_list arguments) {
     // On the heap: a copy several hundred directories deep reports from its deepest level.
     auto text = std::make_unique<char[]>(kMessageSize);
+    vsnprintf(text.get(), kMessageSize, format, arguments);
+    PopupMessage(width, height, "Error", text.get());
+    return 0;
+}
+
+int PopupError(int width, int height, const char *format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(text.get(), kMessageSize, format, arguments);
+    PopupErrorList(width, height, format, arguments);
     va_end(arguments);
-    PopupMessage(width, height, "Error", text.get());
     return 0;
 }
 
@@ -305,28 +287,6 @@ static int ConfirmLoop(const ConfirmButtons &buttons) {
     return choice;
 }
 
-// Bytes of the well-formed character that begins at text, or 0 when no character begins there:
-// a stray continuation byte, a lead without its continuations, an overlong form, a surrogate or a
-// code point past U+10FFFF.
-static int WellFormedLength(const unsigned char *text) {
-    unsigned char first = text[0];
-    if (first < 0x80)
-        return 1;
-    int length = first >= 0xC2 && first <= 0xDF   ? 2
-                 : first >= 0xE0 && first <= 0xEF ? 3
-                 : first >= 0xF0 && first <= 0xF4 ? 4
-                                                  : 0;
-    // The second byte's range depends on the first; the later ones are any continuation.
-    unsigned char low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
-    for (int i = 1; i < length; i++) {
-        unsigned char next = text[i];
-        if (i == 1 ? next < low || next > high : next < 0x80 || next > 0xBF)
-            return 0;
-    }
-    return length;
-}
-
 // Replaces in place, by "?", every byte of text that cannot be part of a UTF-8 character.
 static void ReplaceStrayBytes(char *text) {
     unsigned char *at = reinterpret_cast<unsigned char *>(text);
@@ -353,9 +313,9 @@ int PopupConfirm(int width, int height, const char *text) {
     ReplaceStrayBytes(shown.get());
     DrawText(layout.text_area, shown.get());
     ConfirmButtons buttons;
-    buttons.cancel = Place(layout.left + kConfirmButtonInset, layout.button_y);
-    buttons.ok = Place(kScreenWidth - kConfirmButtonInset - layout.left - TextWidth(kOkLabel),
-                       layout.button_y);
+    buttons.cancel = Rect(layout.left + kConfirmButtonInset, layout.button_y, 0, 0);
+    buttons.ok = Rect(kScreenWidth - kConfirmButtonInset - layout.left - TextWidth(kOkLabel),
+                      layout.button_y, 0, 0);
     DrawChoice(buttons, 0);
     int choice = ConfirmLoop(buttons);
     RevertScreenSurface(std::move(popup.saved));

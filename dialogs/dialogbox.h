@@ -1,6 +1,8 @@
 // Popups drawn over a saved copy of the screen.
 #pragma once
 
+#include <cstdarg>
+
 #include <SDL.h>
 
 #include "common/globals.h"
@@ -74,6 +76,9 @@ int PopupMessage(int width, int height, const char *title, const char *text);
 // result of the operation whose failure it reports.
 int PopupError(int width, int height, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+// PopupError with the format's arguments already gathered; returns 0.
+int PopupErrorList(int width, int height, const char *format, va_list arguments)
+    __attribute__((format(printf, 3, 0)));
 // Asks text, every byte that is not part of a character shown as "?", with Cancel and Ok; 1 when
 // Ok is accepted, 0 for Cancel or when too large.
 int PopupConfirm(int width, int height, const char *text);

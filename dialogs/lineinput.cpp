@@ -8,6 +8,7 @@
 
 #include "common/display.h"
 #include "common/globals.h"
+#include "common/rect.h"
 #include "dialogs/dialogbox.h"
 #include "input/input.h"
 #include "keyboard/dingux_vexpad.h"
@@ -91,8 +92,7 @@ static bool ApplyKeyCode(LineEdit &edit, int code) {
 // library's reach past them.
 static void DrawField(const LineEdit &edit, int field_width, int visible, char *shown) {
     int top = option.font_height + kFieldBelowLine;
-    SDL_Rect field = {kFieldLeft, static_cast<Sint16>(top), static_cast<Uint16>(field_width),
-                      static_cast<Uint16>(option.font_height)};
+    SDL_Rect field = Rect(kFieldLeft, top, field_width, option.font_height);
     SDL_FillRect(gScreenSurface, &field, SDL_MapRGB(gScreenSurface->format, 0, 0, 0));
     MarkScreenArea(field);
 

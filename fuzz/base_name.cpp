@@ -2,7 +2,7 @@
 // writes only inside the buffer and gives the component that a plain reading of the path finds.
 #include <string>
 
-#include "app/fileops.h"
+#include "app/fs/fileops.h"
 #include "fuzz/fuzz_input.h"
 
 // The last component: trailing slashes left out, then everything after the slash before it.

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/browser.h"
+#include "app/session.h"
 #include "common/globals.h"
 
 // Takes numbers from the front of a fuzz input; past its end every number is 0.

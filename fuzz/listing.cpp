@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/listing.h"
+#include "app/fs/listing.h"
 #include "fuzz/fuzz_input.h"
 
 enum EntryKind { kFile, kDirectory, kLinkToDirectory, kLinkToFile, kDanglingLink, kPipe, kKinds };

@@ -5,7 +5,9 @@
 
 #include "common/buttons.h"
 #include "common/display.h"
+#include "common/format.h"
 #include "common/globals.h"
+#include "common/rect.h"
 
 constexpr int kTableSize = kKeyboardPages * kKeyboardCells * kKeyboardCells * kCellSlots;
 
@@ -117,9 +119,8 @@ int vexpad_load(const char *directory) {
         return 1;
     for (int index = 0; index < kKeyboardImages; ++index) {
         char path[kImagePathSize];
-        int length = snprintf(path, sizeof path, "%s%s", directory, guiStrings[index]);
         // A path cut short by the buffer names no file of ours, so it is refused unread.
-        bool fits = length >= 0 && static_cast<size_t>(length) < sizeof path;
+        bool fits = FormatInto(path, sizeof path, "%s%s", directory, guiStrings[index]);
         keyBits[index] = fits ? InDisplayFormat(IMG_Load(path)) : nullptr;
         if (keyBits[index] == nullptr) {
             FreeImages(index);
@@ -140,7 +141,7 @@ void vexpad_free() {
 
 void vexpad_set_screen(SDL_Surface *surface) {
     vexpad_screen = surface;
-    vexpad_screen_rect = {0, 0, static_cast<Uint16>(surface->w), static_cast<Uint16>(surface->h)};
+    vexpad_screen_rect = Rect(0, 0, surface->w, surface->h);
     moved_x = surface->w - kKeyboardSize;
     moved_y = surface->h - kKeyboardSize;
 }
@@ -215,8 +216,7 @@ void surface_draw_offset(SDL_Surface *image, int x, int y, int source_x, int sou
                          int height) {
     vexpad_screen_rect.x = static_cast<Sint16>(moved_x + x);
     vexpad_screen_rect.y = static_cast<Sint16>(moved_y + y);
-    SDL_Rect source = {static_cast<Sint16>(source_x), static_cast<Sint16>(source_y),
-                       static_cast<Uint16>(width), static_cast<Uint16>(height)};
+    SDL_Rect source = Rect(source_x, source_y, width, height);
     SDL_UpperBlit(image, &source, vexpad_screen, &vexpad_screen_rect);
     if (vexpad_screen == gScreenSurface)
         MarkScreenArea(vexpad_screen_rect);

@@ -3,8 +3,9 @@
 # address, undefined-behaviour and leak sanitizers with a short monkey run; each fuzz target for a
 # few seconds; again with sdl12-compat in SDL 1.2's place; and built for the console's mipsel CPU
 # under emulation; then the console's own static program is built from Debian's sources and proven
-# at the instruction level and on an emulated framebuffer machine; last, the console's two
-# packages are built and checked, their program run from a read-only folder.
+# at the instruction level, on an emulated framebuffer machine with a FAT card, and through power
+# cuts of that machine; last, the console's two packages are built and checked, their program run
+# from a read-only folder.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 # The console build takes SDL_ttf's and SDL_image's upstream tarballs from this folder where
@@ -21,5 +22,6 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/check-layers.sh"
 "$here/scripts/console-proof.sh"
 "$here/scripts/console-system-test.sh"
+"$here/scripts/console-power-cut-test.sh"
 "$here/scripts/package.sh"
 "$here/scripts/check-package.sh"

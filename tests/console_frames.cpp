@@ -8,7 +8,9 @@
 // A session is one step a line: "tap B1+B2+..." (the buttons before the last are held around
 // the press of the last), "capture NAME" (the screen once nothing changes, as NAME.bmp), and
 // "copying NAME" (every frame drawn while the copy started by the tap before it runs, as
-// NAME-001.bmp and on). Buttons: up down left right a b x y l r start select.
+// NAME-001.bmp and on). Buttons: up down left right a b x y l r start select. "old-kernel" makes
+// the session's file operations meet the console's kernel: copy_file_range missing, SEEK_DATA and
+// SEEK_HOLE refused.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <cstdio>
@@ -103,6 +105,9 @@ int Record(const char *session_path, const std::string &tree, const std::string 
             // The user looks before the next press, as the emulated session waits for the
             // screen to settle: popups that open after a wait for release get their frames.
             plan.Wait(5);
+        } else if (verb == "old-kernel") {
+            RefuseKernelCopy(true);
+            RefuseHoleSeeks(true);
         } else if (verb == "copying") {
             copying_pass_count = last_press + 1;
             copying_prefix = out + "/" + argument;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/browser.h"
+#include "app/session.h"
 #include "common/globals.h"
 #include "input/input.h"
 #include "tests/font_reads.h"

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "app/browser.h"
+#include "app/session.h"
 #include "common/globals.h"
 #include "input/input.h"
 #include "keyboard/dingux_vexpad.h"

@@ -17,12 +17,15 @@
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/browser.h"
-#include "app/fileops.h"
+#include "app/session.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 
@@ -30,17 +33,32 @@ constexpr SDLKey kUp = SDLK_UP, kDown = SDLK_DOWN, kLeft = SDLK_LEFT, kRight = S
 constexpr SDLKey kA = SDLK_LCTRL, kB = SDLK_LALT, kX = SDLK_SPACE, kY = SDLK_LSHIFT;
 constexpr SDLKey kStart = SDLK_RETURN, kSelect = SDLK_ESCAPE;
 
-// The calls that flush a file system, as the program made them: "syncfs <directory>" or "sync",
-// one a line, and "opendir" for every directory opened after the first flush was asked for.
+// The calls that flush a file system or name a file, as the program made them: "syncfs <path>",
+// "sync", "fsync <path>", "sync_file_range <path>" or "rename <from> <to>", one a line, and
+// "opendir" for every directory opened after the first flush was asked for.
 static std::string flush_log;
 // While set, syncfs and renameat2 answer as a kernel without them does.
 static bool refuse_new_calls = false;
+// While set, the storage refuses what is flushed to it, as a worn card does: EIO.
+static bool storage_fails = false;
+// While set, every file system says it is FAT.
+static bool all_fat = false;
 
 extern "C" {
 long __real_syscall(long number, ...);
 long __wrap_syscall(long number, ...);
 void __real_sync();
 void __wrap_sync();
+int __real_fsync(int descriptor);
+int __wrap_fsync(int descriptor);
+int __real_rename(const char *from, const char *to);
+int __wrap_rename(const char *from, const char *to);
+int __real_fstatfs(int descriptor, struct statfs *status);
+int __wrap_fstatfs(int descriptor, struct statfs *status);
+int __real_fstatfs64(int descriptor, struct statfs64 *status);
+int __wrap_fstatfs64(int descriptor, struct statfs64 *status);
+int __real_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
+int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 }
 
 static std::string DescriptorPath(long descriptor) {
@@ -62,8 +80,8 @@ long __wrap_syscall(long number, ...) {
     if (number == SYS_syncfs) {
         flush_log +=
             (refuse_new_calls ? "refused syncfs " : "syncfs ") + DescriptorPath(a[0]) + "\n";
-        if (refuse_new_calls) {
-            errno = ENOSYS;
+        if (refuse_new_calls || storage_fails) {
+            errno = refuse_new_calls ? ENOSYS : EIO;
             return -1;
         }
     }
@@ -73,6 +91,9 @@ long __wrap_syscall(long number, ...) {
         errno = ENOSYS;
         return -1;
     }
+    if (number == SYS_renameat2)
+        flush_log += std::string("rename ") + reinterpret_cast<const char *>(a[1]) + " " +
+                     reinterpret_cast<const char *>(a[3]) + "\n";
 #endif
     return __real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
@@ -80,6 +101,46 @@ long __wrap_syscall(long number, ...) {
 void __wrap_sync() {
     flush_log += "sync\n";
     __real_sync();
+}
+
+int __wrap_fsync(int descriptor) {
+    flush_log += "fsync " + DescriptorPath(descriptor) + "\n";
+    if (storage_fails) {
+        errno = EIO;
+        return -1;
+    }
+    return __real_fsync(descriptor);
+}
+
+// FAT's magic number in statfs's f_type.
+static const long kFatMagic = 0x4d44;
+
+int __wrap_fstatfs(int descriptor, struct statfs *status) {
+    int result = __real_fstatfs(descriptor, status);
+    if (result == 0 && all_fat)
+        status->f_type = kFatMagic;
+    return result;
+}
+
+int __wrap_fstatfs64(int descriptor, struct statfs64 *status) {
+    int result = __real_fstatfs64(descriptor, status);
+    if (result == 0 && all_fat)
+        status->f_type = kFatMagic;
+    return result;
+}
+
+int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags) {
+    flush_log += "sync_file_range " + DescriptorPath(descriptor) + "\n";
+    if (storage_fails) {
+        errno = EIO;
+        return -1;
+    }
+    return __real_sync_file_range(descriptor, offset, length, flags);
+}
+
+int __wrap_rename(const char *from, const char *to) {
+    flush_log += std::string("rename ") + from + " " + to + "\n";
+    return __real_rename(from, to);
 }
 
 static int CountOf(const std::string &text, const std::string &piece) {
@@ -339,16 +400,30 @@ TEST(CopyUnderATemporaryName, ACopyEndedMidwayLeavesNoCutShortFileUnderTheRealNa
     EXPECT_EQ(retry.popups, 0);
     EXPECT_TRUE(ReadFile(dst / "big") == big);
 
-    // A name with no room for a temporary one is written under its final name.
-    std::string longest(255, 'n');
-    WriteFile(src / longest, big);
-    OperationRun plain = RunFileOperation([&] {
-        ScriptOnFlip(3, [] { _exit(42); });
-        return CopyDirEntry(dst.path.c_str(), src.path.c_str(), longest.c_str());
-    });
-    EXPECT_EQ(plain.status, 42);
-    EXPECT_TRUE(Exists(dst / longest));
-    EXPECT_EQ(Names(dst.path).size(), 3u);
+    // A name with no room for the suffix is cut to make room, never at a character's middle:
+    // cut short, it is not under its final name either, and a retry completes it.
+    // The suffix ".zorvel-part" and a digit leave 242 bytes of a 255-byte name.
+    const std::string accent = std::string(241, 'n') + "\xc3\xa9" + std::string(12, 'e');
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(255, 'n'), std::string(242, 'n')}, {accent, std::string(241, 'n')}};
+    for (const auto &[longest, kept] : cases) {
+        TempDir out;
+        WriteFile(src / longest, big);
+        OperationRun cut = RunFileOperation([&] {
+            ScriptOnFlip(3, [] { _exit(42); });
+            return CopyDirEntry(out.path.c_str(), src.path.c_str(), longest.c_str());
+        });
+        EXPECT_EQ(cut.status, 42);
+        EXPECT_FALSE(Exists(out / longest));
+        left = Names(out.path);
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(left[0], kept + ".zorvel-part");
+        OperationRun whole = RunFileOperation(
+            [&] { return CopyDirEntry(out.path.c_str(), src.path.c_str(), longest.c_str()); });
+        EXPECT_EQ(whole.result, 1);
+        EXPECT_TRUE(ReadFile(out / longest) == big);
+        unlink((src / longest).c_str());
+    }
 }
 
 TEST(CopyUnderATemporaryName, NeverReplacesAnEntryThatAppearedMeanwhile) {
@@ -406,11 +481,21 @@ TEST(FlushAfterCommands, EachChangeIsFlushedInItsDirectoryBeforeThePaneIsReliste
         EXPECT_EQ(ReadFile(root / "B/m"), "m");
         EXPECT_FALSE(Exists(root / "A/d"));
         auto flush = [&](const std::string &dir) {
-            return old_kernel ? "refused syncfs " + dir + "\nsync\n" : "syncfs " + dir + "\n";
+            return old_kernel ? "refused syncfs " + dir + "\nsync\nfsync " + dir + "\n"
+                              : "syncfs " + dir + "\n";
         };
+        const std::string part = root / "B/n.zorvel-part";
+        // With syncfs the file system is flushed once and the file's own errors asked for; without
+        // it, the file is flushed by itself.
+        const std::string stored = old_kernel
+                                       ? "refused syncfs " + part + "\nfsync " + part + "\n"
+                                       : "syncfs " + part + "\nsync_file_range " + part + "\n";
         const std::string relist = "opendir\nopendir\n";
-        // The copy flushes B before B is relisted; the move B before B and A; the delete A.
-        EXPECT_EQ(run.flushes, flush(root / "B") + relist + flush(root / "B") + relist + relist +
+        // The copy's data reaches the storage before it takes its name, then B is flushed before
+        // it is relisted; the move flushes B before B and A; the delete A.
+        EXPECT_EQ(run.flushes, stored + "rename " + part + " " + root / "B/n" + "\n" +
+                                   flush(root / "B") + relist + "rename " + root / "A/m" + " " +
+                                   root / "B/m" + "\n" + flush(root / "B") + relist + relist +
                                    flush(root / "A") + relist);
     }
 }
@@ -437,8 +522,66 @@ TEST(FlushAfterCommands, CreatingAndRenamingFlushTheirDirectory) {
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(CountOf(run.out, "mkdir: m in " + root.path + "\n"), 1);
     EXPECT_EQ(CountOf(run.out, "rename: abc to abcm\n"), 1);
-    EXPECT_EQ(run.flushes, "syncfs " + root.path + "\nopendir\nopendir\nsyncfs " + root.path +
-                               "\nopendir\nopendir\n");
+    EXPECT_EQ(run.flushes, "syncfs " + root.path + "\nopendir\nopendir\nrename abc abcm\nsyncfs " +
+                               root.path + "\nopendir\nopendir\n");
+}
+
+TEST(FlushAfterCommands, OnFatARenamedCopyIsWrittenOutWithItsFolderAtOnce) {
+    // FAT fills a renamed file's entry in only when the file is written back.
+    TempDir root;
+    MakeDir(root / "A");
+    MakeDir(root / "B");
+    WriteFile(root / "A/n", "n");
+    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
+    plan.Tap(kDown);
+    plan.Tap(kA); // left in A: ../ n
+    plan.Tap(kDown);
+    plan.Tap(kY);
+    plan.Wait(2);
+    plan.Quit();
+    LoopRun run = RunLoop(root.path, [] {
+        all_fat = true;
+        return 0;
+    });
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.popups, 0);
+    EXPECT_EQ(ReadFile(root / "B/n"), "n");
+    const std::string part = root / "B/n.zorvel-part";
+    EXPECT_EQ(run.flushes.substr(0, run.flushes.find("opendir")),
+              "syncfs " + part + "\nsync_file_range " + part + "\nrename " + part + " " +
+                  root / "B/n" + "\nfsync " + root / "B/n" + "\nfsync " + root / "B" + "\nsyncfs " +
+                  root / "B" + "\n");
+}
+
+TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {
+    TempDir root;
+    MakeDir(root / "A");
+    MakeDir(root / "B");
+    WriteFile(root / "A/m", "m");
+    WriteFile(root / "A/n", "n");
+    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
+    plan.Tap(kDown);
+    plan.Tap(kA); // left in A: ../ m n
+    plan.Tap(kDown, 2);
+    plan.Tap(kY); // n: its data is refused, so it keeps its unfinished name
+    plan.Wait(2);
+    plan.Tap(kA);
+    plan.Tap(kUp);
+    plan.Tap(kX); // m: renamed, and the flush of B after it is refused
+    plan.Wait(2);
+    plan.Tap(kA);
+    plan.Wait(2);
+    plan.Quit();
+    LoopRun run = RunLoop(root.path, [] {
+        storage_fails = true;
+        return 0;
+    });
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.popups, 2);
+    EXPECT_EQ(run.drawn, "nwrite " + root / "B/n" + " failedwrite " + root / "B" + " failed");
+    EXPECT_FALSE(Exists(root / "B/n"));
+    EXPECT_EQ(ReadFile(root / "B/n.zorvel-part"), "n");
+    EXPECT_EQ(ReadFile(root / "B/m"), "m");
 }
 
 // ---- A pane whose directory vanished lists its nearest existing ancestor.

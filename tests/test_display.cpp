@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/browser.h"
-#include "app/fileops.h"
+#include "app/fs/copytree.h"
 #include "common/display.h"
 #include "common/globals.h"
 #include "tests/harness.h"

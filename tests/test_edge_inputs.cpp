@@ -9,7 +9,7 @@
 
 #include "common/globals.h"
 #include "app/infopopups.h"
-#include "app/listing.h"
+#include "app/fs/listing.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 #include "tests/harness.h"

@@ -4,12 +4,19 @@
 // it and leaves the source as it was.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "app/infopopups.h"
 #include "input/input.h"
@@ -52,9 +59,15 @@ TEST(DiskFull, ACopyThatNoLongerFitsIsAWriteFailureAndTheSourceStays) {
     EXPECT_EQ(across.popups, 1);
     EXPECT_EQ(across.drawn, "bigwrite " + disk.point.path + "/big failed");
     EXPECT_TRUE(ReadFile(src / "big") == big);
+    // What fitted stays on the disk under a name that says it is unfinished, never as big.
+    EXPECT_FALSE(Exists(disk / "big"));
+    std::string kept = ReadFile(disk / "big.zorvel-part");
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LT(kept.size(), big.size());
+    EXPECT_TRUE(big.compare(0, kept.size(), kept) == 0);
 
     // Within the one file system the kernel moves the data until it runs out of room.
-    ASSERT_EQ(unlink((disk / "big").c_str()), 0);
+    ASSERT_EQ(unlink((disk / "big.zorvel-part").c_str()), 0);
     MakeDir(disk / "from");
     MakeDir(disk / "to");
     const std::string half = Pattern(600 * 1024);
@@ -66,7 +79,8 @@ TEST(DiskFull, ACopyThatNoLongerFitsIsAWriteFailureAndTheSourceStays) {
     EXPECT_EQ(within.drawn, "halfwrite " + disk / "to/half" + " failed");
     EXPECT_TRUE(ReadFile(disk / "from/half") == half);
     // Whatever was written is the start of the file, nothing else.
-    std::string written = ReadFile(disk / "to/half");
+    EXPECT_FALSE(Exists(disk / "to/half"));
+    std::string written = ReadFile(disk / "to/half.zorvel-part");
     EXPECT_LT(written.size(), half.size());
     EXPECT_TRUE(half.compare(0, written.size(), written) == 0);
 }
@@ -86,6 +100,8 @@ TEST(DiskFull, ATreeStopsAtTheFirstFileThatDoesNotFit) {
     EXPECT_EQ(copy.drawn, "abcwrite " + disk.point.path + "/d//c failed");
     EXPECT_EQ(ReadFile(disk / "d/a"), Pattern(400 * 1024));
     EXPECT_EQ(ReadFile(disk / "d/b"), Pattern(400 * 1024));
+    EXPECT_FALSE(Exists(disk / "d/c"));
+    EXPECT_TRUE(Exists(disk / "d/c.zorvel-part"));
     EXPECT_FALSE(Exists(disk / "d/d"));
     for (const char *name : {"a", "b", "c", "d"})
         EXPECT_EQ(ReadFile(src / "d/" + name), Pattern(400 * 1024)) << name;
@@ -111,6 +127,58 @@ TEST(DiskFull, NoEntryLeftForADirectoryOrAFile) {
     EXPECT_EQ(ReadFile(src / "d/sub/f"), "f");
 }
 
+// A card whose storage gives out under its file system, as a worn or loose card does: a 32 MiB
+// ext2 file system on a loop device whose backing file lives on a 3 MiB tmpfs. Writes are taken
+// into memory and fail only on their way to the device. Skips where that is refused.
+struct FailingCard {
+    SmallDisk backing{"size=3m"};
+    TempDir point;
+    std::string device;
+    bool mounted = false;
+    FailingCard() {
+        if (!backing.mounted)
+            return;
+        const std::string image = backing / "card.img";
+        const std::string command = "truncate -s 32M " + image + " && mkfs.ext2 -q -F -m 0 " +
+                                    image + " >/dev/null 2>&1 && losetup -f --show " + image +
+                                    " 2>/dev/null";
+        FILE *output = popen(command.c_str(), "r");
+        char line[256] = "";
+        if (output != nullptr) {
+            if (fgets(line, sizeof line, output) == nullptr)
+                line[0] = '\0';
+            pclose(output);
+        }
+        device = std::string(line, strcspn(line, "\n"));
+        mounted = !device.empty() &&
+                  mount(device.c_str(), point.path.c_str(), "ext2", 0, "errors=continue") == 0;
+    }
+    ~FailingCard() {
+        if (mounted)
+            umount2(point.path.c_str(), 0) == 0 || umount2(point.path.c_str(), MNT_DETACH);
+        if (!device.empty())
+            system(("losetup -d " + device + " 2>/dev/null").c_str());
+    }
+    std::string operator/(const std::string &name) const { return point / name; }
+};
+
+TEST(WriteError, ACardThatFailsOnItsWayToTheDeviceIsAFailureAndNothingTakesTheName) {
+    FailingCard card;
+    if (!card.mounted)
+        GTEST_SKIP() << "a loop device with a file system is refused here";
+    TempDir src;
+    const std::string big = Pattern(16 * 1024 * 1024);
+    WriteFile(src / "big", big);
+    OperationRun copy = RunFileOperation(
+        [&] { return CopyDirEntry(card.point.path.c_str(), src.path.c_str(), "big"); });
+    EXPECT_EQ(copy.result, 0);
+    EXPECT_EQ(copy.popups, 1);
+    EXPECT_EQ(copy.drawn, "bigwrite " + card / "big" + " failed");
+    EXPECT_FALSE(Exists(card / "big"));
+    EXPECT_TRUE(Exists(card / "big.zorvel-part"));
+    EXPECT_TRUE(ReadFile(src / "big") == big);
+}
+
 TEST(WriteError, ADeviceThatRefusesEveryWriteIsReported) {
     TempDir src;
     WriteFile(src / "f", Pattern(5000));
@@ -120,6 +188,74 @@ TEST(WriteError, ADeviceThatRefusesEveryWriteIsReported) {
     EXPECT_EQ(copy.popups, 1);
     EXPECT_EQ(copy.drawn, "fwrite /dev/full failed");
     EXPECT_EQ(ReadFile(src / "f"), Pattern(5000));
+}
+
+// A file may grow to `limit` bytes in the operation's process, as on a card whose file system
+// holds files below 4 GiB: a write past it fails with EFBIG.
+static void LimitFileSize(rlim_t limit) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit size = {limit, limit};
+    setrlimit(RLIMIT_FSIZE, &size);
+}
+
+TEST(SizeLimit, AFilePastItIsAWriteFailureKeptUnfinishedAndARetryNeedsNoCleaning) {
+    TempDir src, dst;
+    const std::string big = Pattern(12 * 1024 * 1024);
+    WriteFile(src / "big", big);
+    OperationRun cut = RunFileOperation([&] {
+        LimitFileSize(5 * 1024 * 1024);
+        return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
+    });
+    EXPECT_EQ(cut.result, 0);
+    EXPECT_EQ(cut.popups, 1);
+    EXPECT_EQ(cut.drawn, "bigwrite " + dst.path + "/big failed");
+    EXPECT_FALSE(Exists(dst / "big"));
+    EXPECT_TRUE(ReadFile(dst / "big.zorvel-part") == big.substr(0, 5 * 1024 * 1024));
+    // Where the file fits, the copy is made again without removing anything first.
+    OperationRun retry =
+        RunFileOperation([&] { return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big"); });
+    EXPECT_EQ(retry.result, 1);
+    EXPECT_EQ(retry.popups, 0);
+    EXPECT_TRUE(ReadFile(dst / "big") == big);
+
+    // In a folder: the files before it complete and named, the one past it unfinished.
+    MakeDir(src / "d");
+    WriteFile(src / "d/a", Pattern(1024 * 1024));
+    WriteFile(src / "d/b", big);
+    WriteFile(src / "d/c", "c");
+    OperationRun tree = RunFileOperation([&] {
+        LimitFileSize(5 * 1024 * 1024);
+        return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/");
+    });
+    EXPECT_EQ(tree.result, 0);
+    EXPECT_EQ(tree.popups, 1);
+    EXPECT_EQ(tree.drawn, "abwrite " + dst.path + "/d//b failed");
+    EXPECT_TRUE(ReadFile(dst / "d/a") == Pattern(1024 * 1024));
+    EXPECT_FALSE(Exists(dst / "d/b"));
+    EXPECT_TRUE(Exists(dst / "d/b.zorvel-part"));
+    EXPECT_FALSE(Exists(dst / "d/c"));
+}
+
+TEST(SizeLimit, DataBeyondTheLargestOffsetOfTheDestinationIsAWriteFailureThere) {
+    // A sparse source on a file system that holds larger files than the destination's (tmpfs
+    // against the test directory's): its data lies where the destination cannot even seek.
+    SmallDisk disk("size=1m");
+    if (!disk.mounted)
+        GTEST_SKIP() << "mounting a small file system is refused here";
+    TempDir dst;
+    const off_t far = off_t{1} << 46; // 64 TiB
+    {
+        int descriptor = open((disk / "far").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(descriptor, 0);
+        ASSERT_EQ(pwrite(descriptor, "data", 4, far), 4);
+        close(descriptor);
+    }
+    OperationRun copy = RunFileOperation(
+        [&] { return CopyDirEntry(dst.path.c_str(), disk.point.path.c_str(), "far"); });
+    EXPECT_EQ(copy.result, 0);
+    EXPECT_EQ(copy.popups, 1);
+    EXPECT_EQ(copy.drawn, "farwrite " + dst.path + "/far failed");
+    EXPECT_FALSE(Exists(dst / "far"));
 }
 
 TEST(ChangingSource, AFileRemovedWhileItIsCopiedIsCopiedWhole) {

@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
 #include "common/globals.h"
 #include "tests/harness.h"
 
@@ -74,12 +76,6 @@ static mode_t ModeOf(const std::string &path) {
     return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-static mode_t Umask() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
 TEST(CopyDirEntry, CopiesATreeAsNewFilesDirectoriesFirst) {
     TempDir src, dst;
     MakeDir(src / "d");
@@ -96,8 +92,39 @@ TEST(CopyDirEntry, CopiesATreeAsNewFilesDirectoriesFirst) {
     EXPECT_EQ(ReadFile(dst / "d/f1"), "one");
     EXPECT_TRUE(Exists(dst / "d/e"));
     EXPECT_EQ(ReadFile(dst / "d/sub/f2"), "two");
-    EXPECT_EQ(ModeOf(dst / "d"), 0775 & ~Umask());
-    EXPECT_EQ(ModeOf(dst / "d/f1"), 0666 & ~Umask());
+}
+
+TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
+    // Permission bits of the source, less the creation mask, and nothing else of it.
+    struct Case {
+        mode_t mask;
+        mode_t dir, file;               // the source's
+        mode_t copied_dir, copied_file; // the copy's
+    };
+    const Case cases[] = {
+        {022, 0700, 0600, 0700, 0600}, // a private key in a private folder
+        {022, 0755, 0755, 0755, 0755}, // a program stays runnable
+        {022, 0777, 0666, 0755, 0644},   {077, 0755, 0755, 0700, 0700},
+        {022, 0555, 0444, 0555, 0444},   // read-only, yet filled
+        {002, 02775, 04775, 0775, 0775}, // special bits are not carried over
+    };
+    for (const Case &c : cases) {
+        TempDir src, dst;
+        MakeDir(src / "d");
+        WriteFile(src / "d/f", "f");
+        chmod((src / "d/f").c_str(), c.file);
+        chmod((src / "d").c_str(), c.dir);
+        Outcome copy = RunOperation([&] {
+            umask(c.mask);
+            return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/");
+        });
+        EXPECT_EQ(copy.result, 1) << std::oct << c.dir;
+        EXPECT_EQ(ReadFile(dst / "d/f"), "f") << std::oct << c.dir;
+        EXPECT_EQ(ModeOf(dst / "d"), c.copied_dir) << std::oct << c.dir;
+        EXPECT_EQ(ModeOf(dst / "d/f"), c.copied_file) << std::oct << c.file;
+        chmod((src / "d").c_str(), 0700);
+        chmod((dst / "d").c_str(), 0700);
+    }
 }
 
 TEST(CopyDirEntry, DeeperPathsKeepTheirDoubledSlashes) {

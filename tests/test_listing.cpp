@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/listing.h"
+#include "app/fs/listing.h"
 #include "tests/harness.h"
 
 static std::vector<std::string> List(const std::string &path) {

@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/browser.h"
-#include "app/commands.h"
+#include "app/naming.h"
+#include "app/panes.h"
 #include "common/globals.h"
 #include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"

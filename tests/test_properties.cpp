@@ -17,9 +17,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/fileops.h"
+#include "app/fs/copytree.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 #include "common/limits.h"
-#include "app/listing.h"
 #include "tests/harness.h"
 #include "tests/random_tree.h"
 

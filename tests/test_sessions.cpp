@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/fileops.h"
+#include "app/fs/copytree.h"
 #include "tests/harness.h"
 
 // Open descriptors of this process.

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "common/globals.h"
+#include "common/rect.h"
 #include "tools/png_file.h"
 
 constexpr int kIconSize = 32;
@@ -25,8 +26,7 @@ constexpr int kCursorRow = 1;
 static_assert(kFirstRowY + kRows * kRowPitch <= kHelpBarY, "the rows end above the help bar");
 
 static void Fill(SDL_Surface *image, int x, int y, int width, int height, SDL_Color color) {
-    SDL_Rect box = {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(width),
-                    static_cast<Uint16>(height)};
+    SDL_Rect box = Rect(x, y, width, height);
     SDL_FillRect(image, &box, SDL_MapRGB(image->format, color.r, color.g, color.b));
 }
 

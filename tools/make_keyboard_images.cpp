@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/format.h"
 #include "common/globals.h"
+#include "common/rect.h"
 #include "keyboard/dingux_vexpad.h"
 #include "tools/png_file.h"
 
@@ -96,8 +98,7 @@ static Label LabelFor(int32_t code, char (&text)[kCharTextSize]) {
 }
 
 static void FillRect(SDL_Surface *image, int x, int y, int width, int height, SDL_Color color) {
-    SDL_Rect box = {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(width),
-                    static_cast<Uint16>(height)};
+    SDL_Rect box = Rect(x, y, width, height);
     SDL_FillRect(image, &box, SDL_MapRGB(image->format, color.r, color.g, color.b));
 }
 
@@ -118,8 +119,7 @@ static void DrawCentred(SDL_Surface *image, TTF_Font *font, const char *text, SD
     if (!glyphs)
         return;
     int baseline = centre_y + CapHeight(font) / 2;
-    SDL_Rect place = {static_cast<Sint16>(centre_x - glyphs->w / 2),
-                      static_cast<Sint16>(baseline - TTF_FontAscent(font)), 0, 0};
+    SDL_Rect place = Rect(centre_x - glyphs->w / 2, baseline - TTF_FontAscent(font), 0, 0);
     SDL_BlitSurface(glyphs.get(), nullptr, image, &place);
 }
 
@@ -235,8 +235,7 @@ static bool WriteImages(const char *output_dir, const char *font_file) {
         SurfacePtr image = role == kHighlightSheet ? DrawSheet(*looks[role], fonts[role], page)
                                                    : DrawKeyboard(*looks[role], fonts[role], page);
         char path[kPathSize];
-        int length = snprintf(path, sizeof path, "%s%s", output_dir, guiStrings[index]);
-        if (!image || length < 0 || static_cast<size_t>(length) >= sizeof path ||
+        if (!image || !FormatInto(path, sizeof path, "%s%s", output_dir, guiStrings[index]) ||
             !WritePng(image.get(), path)) {
             fprintf(stderr, "make_keyboard_images: can't write %s%s\n", output_dir,
                     guiStrings[index]);

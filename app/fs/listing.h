@@ -15,3 +15,6 @@ int CountDir(const char *path);
 int SeekDir(const char *path, EntryName *entries, int capacity, int *left_out = nullptr);
 // Byte-wise comparison of two table slots, for qsort.
 int comp_func(const void *left, const void *right);
+// True for a listing's parent entry "../" and nothing else: the entry a walk through the tree
+// skips.
+bool IsParentEntry(const char *name);

@@ -1,17 +1,21 @@
 // The recursive copy of a directory entry: never into itself, never through a directory twice.
-#include "app/fileops.h"
+#include "app/fs/copytree.h"
 
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/fileops_shared.h"
-#include "app/listing.h"
+#include "common/format.h"
 #include "common/limits.h"
 #include "dialogs/dialogbox.h"
+#include "app/fs/copyfile.h"
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 
-static const mode_t kNewDirMode = 0775;
+// A directory is made open to its owner, so that its entries can be copied into it, and given the
+// source's permission bits once they are.
+static const mode_t kOwnerAll = S_IRWXU;
 // Readings of a directory that keeps growing between its count and its reading, before the copy
 // takes what the last one saw.
 static const int kDirReadAttempts = 8;
@@ -71,8 +75,9 @@ static std::unique_ptr<EntryName[]> ReadWholeDir(const char *path, int &filled, 
 // first failure.
 static int CopyDirectory(CopyLevel &level) {
     const char *dest = level.dest;
-    if (mkdir(dest, kNewDirMode) != 0)
-        return PopupError(kPathErrorWidth, kPathErrorHeight, "can't create dir %s", dest);
+    mode_t mode = level.status.st_mode & 0777;
+    if (mkdir(dest, mode | kOwnerAll) != 0)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "can't create dir %s", dest);
     MarkChanged();
     struct stat made;
     if (stat(dest, &made) == 0)
@@ -82,13 +87,16 @@ static int CopyDirectory(CopyLevel &level) {
     auto entries = ReadWholeDir(level.source, filled, left_out);
     // A directory whose name the listing cannot hold would be missing from a copy that succeeds.
     if (left_out > 0)
-        return PopupError(kErrorWidth, kErrorHeight, "path too long");
+        return FailCopy(kErrorWidth, kErrorHeight, "path too long");
     for (int i = 0; i < filled; i++) {
         if (IsParentEntry(entries[i]))
             continue;
         if (!CopyEntry(dest, level.source, entries[i], &level.chain))
             return 0;
     }
+    // A card without permission bits refuses the change; what it shows stays as it is.
+    if ((mode & kOwnerAll) != kOwnerAll)
+        chmod(dest, mode & ~CreationMask());
     return 1;
 }
 
@@ -96,26 +104,26 @@ static int CopyEntry(const char *dest_dir, const char *source_dir, const char *n
                      const CopyChain *up) {
     auto level = std::make_unique<CopyLevel>();
     if (!JoinPath(level->dest, sizeof level->dest, dest_dir, name))
-        return PopupError(kErrorWidth, kErrorHeight, "path too long");
+        return FailCopy(kErrorWidth, kErrorHeight, "path too long");
     // A dangling link there is something of that name too: it is never written through.
     if (Occupied(level->dest))
-        return PopupError(kPathErrorWidth, kPathErrorHeight, "%s already exists", level->dest);
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "%s already exists", level->dest);
     if (!JoinPath(level->source, sizeof level->source, source_dir, name))
-        return PopupError(kErrorWidth, kErrorHeight, "path too long");
+        return FailCopy(kErrorWidth, kErrorHeight, "path too long");
     // A source that cannot be queried (a dangling link, an entry gone meanwhile) has no type.
     if (stat(level->source, &level->status) != 0)
-        return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
+        return FailCopy(kErrorWidth, kErrorHeight, "unknown file type");
     if (S_ISDIR(level->status.st_mode)) {
         DirId source = {level->status.st_dev, level->status.st_ino};
         // Entered again, it would go on copying until the path no longer fits.
         if (OnChain(up, source))
-            return PopupError(kErrorWidth, kErrorHeight, "path too long");
+            return FailCopy(kErrorWidth, kErrorHeight, "path too long");
         level->chain = {source, source, up};
         return CopyDirectory(*level);
     }
     if (S_ISREG(level->status.st_mode))
-        return CopyFile(level->dest, level->source);
-    return PopupError(kErrorWidth, kErrorHeight, "unknown file type");
+        return CopyFileLater(level->dest, level->source);
+    return FailCopy(kErrorWidth, kErrorHeight, "unknown file type");
 }
 
 static bool DirIdOf(int descriptor, DirId &id) {
@@ -153,11 +161,16 @@ int CopyDirEntry(const char *dest_dir, const char *source_dir, const char *name)
     // until the path no longer fits: it is refused before anything is made.
     if (JoinPath(source.get(), kPathSize, source_dir, name) && stat(source.get(), &status) == 0 &&
         S_ISDIR(status.st_mode) && LiesInside(dest_dir, {status.st_dev, status.st_ino}))
-        return PopupError(kErrorWidth, kErrorHeight, "path too long");
+        return FailCopy(kErrorWidth, kErrorHeight, "path too long");
     source.reset();
-    if (stat(dest_dir, &status) != 0)
-        return CopyEntry(dest_dir, source_dir, name, nullptr);
-    DirId dest = {status.st_dev, status.st_ino};
-    CopyChain top = {dest, dest, nullptr};
-    return CopyEntry(dest_dir, source_dir, name, &top);
+    int copied;
+    if (stat(dest_dir, &status) != 0) {
+        copied = CopyEntry(dest_dir, source_dir, name, nullptr);
+    } else {
+        DirId dest = {status.st_dev, status.st_ino};
+        CopyChain top = {dest, dest, nullptr};
+        copied = CopyEntry(dest_dir, source_dir, name, &top);
+    }
+    // The copies still waiting take their names before the result shows.
+    return FinishCopies() && copied;
 }

@@ -1,12 +1,13 @@
-#include "app/copydialog.h"
+#include "app/fs/copydialog.h"
 
 #include <memory>
 
-#include "app/fileops.h"
 #include "common/display.h"
 #include "common/globals.h"
 #include "common/limits.h"
+#include "common/rect.h"
 #include "dialogs/dialogbox.h"
+#include "app/fs/fileops.h"
 
 // The copy dialog. The name's area and the track lie one and two line heights below these tops.
 static const int kCopyDialogWidth = 200;
@@ -61,12 +62,11 @@ Progress StartProgress(const char *source_path, int64_t size) {
     DrawCopyDialog();
     auto name = std::make_unique<char[]>(kMessageSize);
     BaseName(name.get(), source_path, kMessageSize);
-    SDL_Rect text_area = {kCopyTextLeft, static_cast<Sint16>(kCopyTextTop + option.font_height),
-                          kCopyTextWidth,
-                          static_cast<Uint16>(kCopyTextHeight - option.font_height)};
+    SDL_Rect text_area = Rect(kCopyTextLeft, kCopyTextTop + option.font_height, kCopyTextWidth,
+                              kCopyTextHeight - option.font_height);
     SDL_Rect name_drawn = DrawText(text_area, name.get());
-    SDL_Rect track = {kCopyTextLeft, static_cast<Sint16>(progress.track_y),
-                      kProgressCells * kCellWidth, kCellHeight};
+    SDL_Rect track =
+        Rect(kCopyTextLeft, progress.track_y, kProgressCells * kCellWidth, kCellHeight);
     SDL_FillRect(gScreenSurface, &track, MapColor(gScreenSurface, kTrackColor));
     MarkScreenArea(track);
     ShowChangedAreas();
@@ -77,8 +77,8 @@ Progress StartProgress(const char *source_path, int64_t size) {
 void AdvanceProgress(Progress &progress, int64_t count) {
     progress.running += count;
     while (progress.running > progress.step && progress.cells < kProgressCells) {
-        SDL_Rect cell = {static_cast<Sint16>(kCopyTextLeft + kCellWidth * progress.cells),
-                         static_cast<Sint16>(progress.track_y), kCellWidth, kCellHeight};
+        SDL_Rect cell = Rect(kCopyTextLeft + kCellWidth * progress.cells, progress.track_y,
+                             kCellWidth, kCellHeight);
         SDL_FillRect(gScreenSurface, &cell, MapColor(gScreenSurface, kCellColor));
         MarkScreenArea(cell);
         ShowChangedAreas();

@@ -1,4 +1,4 @@
-#include "app/listing.h"
+#include "app/fs/listing.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +11,8 @@ struct DirCloser {
     void operator()(DIR *dir) const { closedir(dir); }
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+static const char kParentEntry[] = "../";
 
 static bool IsDot(const char *name) {
     return name[0] == '.' && name[1] == '\0';
@@ -25,6 +27,10 @@ int CountDir(const char *path) {
         if (!IsDot(entry->d_name))
             count++;
     return count;
+}
+
+bool IsParentEntry(const char *name) {
+    return strcmp(name, kParentEntry) == 0;
 }
 
 int comp_func(const void *left, const void *right) {

@@ -1,6 +1,6 @@
 // Move, recursive delete and the flush after them, the helpers every file operation shares, and
 // BaseName; the copy lives in copytree.cpp and copyfile.cpp.
-#include "app/fileops.h"
+#include "app/fs/fileops.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,26 +11,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "app/fileops_shared.h"
-#include "app/listing.h"
+#include "common/format.h"
 #include "common/globals.h"
 #include "common/limits.h"
 #include "dialogs/dialogbox.h"
-
-static const char kParentEntry[] = "../";
-
-bool JoinPath(char *path, size_t size, const char *dir, const char *name) {
-    int length = snprintf(path, size, "%s/%s", dir, name);
-    return length >= 0 && static_cast<size_t>(length) < size;
-}
+#include "app/fs/listing.h"
 
 bool Occupied(const char *path) {
     struct stat status;
     return lstat(path, &status) == 0 || errno == EOVERFLOW;
-}
-
-bool IsParentEntry(const char *name) {
-    return strcmp(name, kParentEntry) == 0;
 }
 
 // Whether anything was created, renamed or removed since the last flush.
@@ -40,25 +29,50 @@ void MarkChanged() {
     changed_since_flush = true;
 }
 
-void FlushFileSystem(const char *dir) {
-    int descriptor = open(dir, O_RDONLY | O_DIRECTORY);
-#ifdef SYS_syncfs
-    if (descriptor >= 0 && syscall(SYS_syncfs, descriptor) == 0) {
-        close(descriptor);
-        return;
-    }
-#endif
-    // Kernels before 2.6.39 have no syncfs; a directory that cannot be opened has no descriptor.
-    if (descriptor >= 0)
-        close(descriptor);
-    sync();
+mode_t CreationMask() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
 }
 
-void FlushChanges(const char *dir) {
+// Writes the file system of dir to its storage; false when the storage refused it.
+static bool StoreFileSystem(const char *dir) {
+    int descriptor = open(dir, O_RDONLY | O_DIRECTORY);
+    if (descriptor < 0) {
+        // A directory that cannot be opened has no descriptor to ask with: the whole machine.
+        sync();
+        return true;
+    }
+    bool stored = false;
+#ifdef SYS_syncfs
+    stored = syscall(SYS_syncfs, descriptor) == 0;
+    bool refused = !stored && errno != ENOSYS;
+#else
+    bool refused = false;
+#endif
+    // Kernels before 2.6.39 have no syncfs: the whole machine, then the directory's own flush
+    // for an answer about its entries.
+    if (!stored && !refused) {
+        sync();
+        stored = fsync(descriptor) == 0 || errno == EINVAL;
+    }
+    close(descriptor);
+    return stored;
+}
+
+int FlushFileSystem(const char *dir) {
+    if (StoreFileSystem(dir))
+        return 1;
+    return PopupError(kPathErrorWidth, kPathErrorHeight, "write %s failed", dir);
+}
+
+int FlushChanges(const char *dir, int result) {
     if (!changed_since_flush)
-        return;
-    FlushFileSystem(dir);
+        return 1;
     changed_since_flush = false;
+    if (StoreFileSystem(dir))
+        return 1;
+    return result ? PopupError(kPathErrorWidth, kPathErrorHeight, "write %s failed", dir) : 0;
 }
 
 int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name) {

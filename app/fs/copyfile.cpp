@@ -1,0 +1,447 @@
+// The copy of one regular file: its data in the kernel or through a page-aligned buffer, holes
+// kept as holes, under an unfinished name until it is complete.
+#include "app/fs/copyfile.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "common/format.h"
+#include "common/globals.h"
+#include "common/limits.h"
+#include "common/utf8.h"
+#include "dialogs/dialogbox.h"
+#include "app/fs/copydialog.h"
+#include "app/fs/fileops.h"
+
+// The kernel's flag for a rename that never replaces; older C libraries do not name it.
+static const unsigned kRenameNoReplace = 1;
+
+// Renames from to a to that does not exist, never replacing an entry that appeared meanwhile;
+// on a kernel or file system without renameat2's flag, the test just before the rename.
+static bool RenameWithoutReplacing(const char *from, const char *to) {
+#ifdef SYS_renameat2
+    if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kRenameNoReplace) == 0)
+        return true;
+    if (errno != ENOSYS && errno != EINVAL)
+        return false;
+#endif
+    struct stat status;
+    if (lstat(to, &status) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(from, to) == 0;
+}
+
+enum class CopyOutcome { kDone, kReadFailed, kWriteFailed };
+
+struct FreeDeleter {
+    void operator()(void *memory) const { free(memory); }
+};
+
+// The data transfer of one file: in the kernel while it copies, else through a buffer that starts
+// on a page boundary, as the kernel copies whole pages to and from the page cache fastest, and
+// holds one chunk: writes of a whole block make the page cache ask for large runs of free pages,
+// which a busy machine must first gather.
+struct DataCopy {
+    int source;
+    int dest;
+    bool in_kernel;
+    bool copied_any;
+    std::unique_ptr<char, FreeDeleter> buffer;
+};
+
+static bool MakeBuffer(DataCopy &copy) {
+    if (copy.buffer)
+        return true;
+    long page = sysconf(_SC_PAGESIZE);
+    void *memory = nullptr;
+    if (posix_memalign(&memory, page > 0 ? static_cast<size_t>(page) : sizeof(void *),
+                       kCopyChunkSize) != 0)
+        return false;
+    copy.buffer.reset(static_cast<char *>(memory));
+    return true;
+}
+
+// Reads one chunk of up to wanted bytes into the buffer and writes it out; a read that returns
+// nothing marks the end.
+static CopyOutcome CopyChunk(DataCopy &copy, size_t wanted, size_t &got, bool &at_end) {
+    got = 0;
+    while (got < wanted) {
+        ssize_t read_count = read(copy.source, copy.buffer.get() + got, wanted - got);
+        if (read_count < 0 && errno == EINTR)
+            continue;
+        if (read_count < 0)
+            return CopyOutcome::kReadFailed;
+        if (read_count == 0) {
+            at_end = true;
+            break;
+        }
+        got += read_count;
+    }
+    if (got > 0) {
+        ssize_t written;
+        do
+            written = write(copy.dest, copy.buffer.get(), got);
+        while (written < 0 && errno == EINTR);
+        // A regular file takes all or fails: a short write means a full disk or a size limit.
+        if (written != static_cast<ssize_t>(got))
+            return CopyOutcome::kWriteFailed;
+    }
+    return CopyOutcome::kDone;
+}
+
+// Copies the rest of the block, up to wanted bytes as count leaves it, chunk by chunk through the
+// buffer; without memory for the buffer nothing can be read.
+static CopyOutcome PlainCopy(DataCopy &copy, size_t wanted, size_t &count, bool &at_end) {
+    if (!MakeBuffer(copy))
+        return CopyOutcome::kReadFailed;
+    while (count < wanted && !at_end) {
+        size_t chunk = wanted - count < kCopyChunkSize ? wanted - count : kCopyChunkSize;
+        size_t got = 0;
+        CopyOutcome outcome = CopyChunk(copy, chunk, got, at_end);
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+        copy.copied_any = copy.copied_any || got > 0;
+        count += got;
+    }
+    return CopyOutcome::kDone;
+}
+
+// Copies one block of up to wanted bytes (at most kCopyBlockSize) into count, as a stream read of
+// that size would; at_end is set when the source ended within it.
+static CopyOutcome CopyBlock(DataCopy &copy, size_t wanted, size_t &count, bool &at_end) {
+    count = 0;
+    while (copy.in_kernel && count < wanted) {
+        ssize_t moved =
+            copy_file_range(copy.source, nullptr, copy.dest, nullptr, wanted - count, 0);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        // A refusal goes to the plain path, which also tells a read from a write failure; so
+        // does a source that yields nothing at its start, as files of /proc do in the kernel.
+        if (moved < 0 || (moved == 0 && !copy.copied_any)) {
+            copy.in_kernel = false;
+            break;
+        }
+        if (moved == 0) {
+            at_end = true;
+            return CopyOutcome::kDone;
+        }
+        count += moved;
+        copy.copied_any = true;
+    }
+    if (copy.in_kernel)
+        return CopyOutcome::kDone;
+    return PlainCopy(copy, wanted, count, at_end);
+}
+
+// Copies from where both files stand, block by block, until the source ends or, when length is
+// not negative, length bytes are copied; copied counts them. The bar advances once per block.
+static CopyOutcome CopyRange(DataCopy &copy, int64_t length, Progress &progress, int64_t &copied,
+                             bool &at_end) {
+    while (!at_end && (length < 0 || copied < length)) {
+        size_t wanted = kCopyBlockSize;
+        if (length >= 0 && length - copied < static_cast<int64_t>(wanted))
+            wanted = static_cast<size_t>(length - copied);
+        size_t count = 0;
+        CopyOutcome outcome = CopyBlock(copy, wanted, count, at_end);
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+        copied += static_cast<int64_t>(count);
+        AdvanceProgress(progress, static_cast<int64_t>(count));
+    }
+    return CopyOutcome::kDone;
+}
+
+// A file that takes fewer blocks than its size needs has holes, or is packed by its file system;
+// files of /proc and the like claim no size at all and are read as they come.
+static bool MayHaveHoles(const struct stat &status) {
+    return status.st_size > 0 && static_cast<int64_t>(status.st_blocks) * 512 < status.st_size;
+}
+
+// Puts both files at offset; a destination that cannot stand there (past the largest file its
+// file system holds) is a failure to write it, not to read the source.
+static CopyOutcome SeekBoth(DataCopy &copy, int64_t offset) {
+    if (lseek(copy.source, offset, SEEK_SET) != offset)
+        return CopyOutcome::kReadFailed;
+    if (lseek(copy.dest, offset, SEEK_SET) != offset)
+        return CopyOutcome::kWriteFailed;
+    return CopyOutcome::kDone;
+}
+
+// Copies only the source's data and leaves its holes as holes in the copy; the bar advances over
+// a hole at once. Where the system cannot tell data from holes (SEEK_DATA refused), the rest is
+// copied as it reads, zeros and all.
+static CopyOutcome CopyKeepingHoles(DataCopy &copy, Progress &progress) {
+    int64_t offset = 0;
+    bool at_end = false;
+    bool plain = false;
+    while (!at_end && !plain) {
+        off_t data = lseek(copy.source, offset, SEEK_DATA);
+        bool only_hole_left = data < 0 && errno == ENXIO;
+        if (only_hole_left)
+            data = lseek(copy.source, 0, SEEK_END);
+        // A source cut short meanwhile ends where it ends now.
+        if (only_hole_left && data >= 0 && data < offset)
+            break;
+        off_t hole = only_hole_left || data < offset ? data : lseek(copy.source, data, SEEK_HOLE);
+        if (data < offset || (!only_hole_left && hole <= data)) {
+            plain = true;
+            break;
+        }
+        AdvanceProgress(progress, data - offset);
+        offset = data;
+        if (only_hole_left)
+            break;
+        CopyOutcome outcome = SeekBoth(copy, offset);
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+        int64_t copied = 0;
+        outcome = CopyRange(copy, hole - data, progress, copied, at_end);
+        offset += copied;
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+    }
+    if (plain) {
+        CopyOutcome outcome = SeekBoth(copy, offset);
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+        int64_t copied = 0;
+        outcome = CopyRange(copy, -1, progress, copied, at_end);
+        offset += copied;
+        if (outcome != CopyOutcome::kDone)
+            return outcome;
+    }
+    // A hole at the end is the file's size without data.
+    if (ftruncate(copy.dest, offset) != 0)
+        return CopyOutcome::kWriteFailed;
+    return CopyOutcome::kDone;
+}
+
+// Copies until the source ends.
+static CopyOutcome CopyData(int source, int dest, const struct stat &status, Progress &progress) {
+    DataCopy copy = {source, dest, true, false, nullptr};
+    if (MayHaveHoles(status))
+        return CopyKeepingHoles(copy, progress);
+    int64_t copied = 0;
+    bool at_end = false;
+    return CopyRange(copy, -1, progress, copied, at_end);
+}
+
+// A file being copied is written beside its final name under this name and the suffix, with a
+// digit when an earlier unfinished copy left that name behind.
+static const char kPartSuffix[] = ".zorvel-part";
+static const int kPartNames = 10;
+// The longest unfinished name: the suffix and one digit after as much of the final name as fits.
+static const size_t kPartNameRoom = kNameSize - 1 - (sizeof kPartSuffix - 1) - 1;
+
+// Composes the attempt-th unfinished name of dest_path into part: a final name too long to take
+// the suffix is cut, at a character's start, to leave it room. False when it does not fit.
+static bool PartName(char *part, size_t part_size, const char *dest_path, int attempt) {
+    const char *slash = strrchr(dest_path, '/');
+    size_t dir_length = slash == nullptr ? 0 : static_cast<size_t>(slash + 1 - dest_path);
+    size_t name_length = strlen(dest_path + dir_length);
+    if (name_length > kPartNameRoom) {
+        name_length = kPartNameRoom;
+        while (name_length > 0 && IsContinuationByte(dest_path[dir_length + name_length]))
+            name_length--;
+    }
+    char digit[2] = {attempt == 0 ? '\0' : static_cast<char>('0' + attempt), '\0'};
+    return FormatInto(part, part_size, "%.*s%s%s", static_cast<int>(dir_length + name_length),
+                      dest_path, kPartSuffix, digit);
+}
+
+// Creates the file under which dest_path is written until it is complete, with the permission
+// bits mode (less the creation mask); its name goes into part, or stays empty when the file is
+// written where it stands: the destination exists already (a device, say).
+static int CreateDestination(const char *dest_path, mode_t mode, char *part, size_t part_size) {
+    part[0] = '\0';
+    struct stat status;
+    if (lstat(dest_path, &status) != 0 && errno == ENOENT) {
+        for (int attempt = 0; attempt < kPartNames; attempt++) {
+            if (!PartName(part, part_size, dest_path, attempt))
+                break;
+            int descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, mode);
+            if (descriptor >= 0 || errno != EEXIST)
+                return descriptor;
+        }
+        part[0] = '\0';
+    }
+    return open(dest_path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+}
+
+// A complete copy still under its unfinished name, open, until its data is on the storage.
+struct WaitingCopy {
+    char part[kPathSize];
+    char dest[kPathSize];
+    int descriptor;
+};
+
+// The copies waiting for their names, and how many bytes they hold. Flushing them together costs
+// one pass of the storage instead of one a file; they are named before any result shows.
+static std::unique_ptr<WaitingCopy[]> waiting;
+static int waiting_count = 0;
+static int64_t waiting_bytes = 0;
+
+// Writes the whole file system of descriptor to its storage at once, data and entries, with one
+// pass of the device; false when that failed, or on a kernel without syncfs.
+static bool FlushWholeFileSystem(int descriptor) {
+#ifdef SYS_syncfs
+    return syscall(SYS_syncfs, descriptor) == 0;
+#else
+    (void)descriptor;
+    return false;
+#endif
+}
+
+// Whether the file's data reached the storage. After a flush of its whole file system only the
+// file's own write-back errors are asked for, which costs no pass of the device; without one,
+// the file is flushed by itself.
+static bool Stored(int descriptor, bool file_system_flushed) {
+    if (file_system_flushed)
+        return sync_file_range(descriptor, 0, 0,
+                               SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                   SYNC_FILE_RANGE_WAIT_AFTER) == 0;
+    return fsync(descriptor) == 0;
+}
+
+// The magic number of FAT file systems in statfs's f_type.
+static const long kFatMagic = 0x4d44;
+
+// FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
+// when the file itself is written back: until then a cut leaves the name with nothing in it.
+static bool NamesAreFilledLater(int descriptor) {
+    struct statfs status;
+    return fstatfs(descriptor, &status) == 0 && status.f_type == kFatMagic;
+}
+
+// Flushes the directory that holds path, with the entries a rename changed in it.
+static bool FlushDirectoryOf(const char *path) {
+    auto dir = std::make_unique<char[]>(kPathSize);
+    CopyString(dir.get(), kPathSize, path);
+    char *slash = strrchr(dir.get(), '/');
+    if (slash == nullptr)
+        CopyString(dir.get(), kPathSize, ".");
+    else
+        slash[slash == dir.get() ? 1 : 0] = '\0';
+    int descriptor = open(dir.get(), O_RDONLY | O_DIRECTORY);
+    if (descriptor < 0)
+        return false;
+    bool flushed = fsync(descriptor) == 0 || errno == EINVAL;
+    close(descriptor);
+    return flushed;
+}
+
+// Gives one waiting copy its final name once its data is stored, and closes it; the message of
+// its failure, or null.
+static const char *NameCopy(WaitingCopy &copy, bool file_system_flushed, bool filled_later) {
+    if (!Stored(copy.descriptor, file_system_flushed)) {
+        close(copy.descriptor);
+        return "write %s failed";
+    }
+    if (!RenameWithoutReplacing(copy.part, copy.dest)) {
+        // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
+        bool taken = errno == EEXIST;
+        close(copy.descriptor);
+        if (!taken)
+            return "write %s failed";
+        unlink(copy.part);
+        return "%s already exists";
+    }
+    bool written = !filled_later || (fsync(copy.descriptor) == 0 && FlushDirectoryOf(copy.dest));
+    written = close(copy.descriptor) == 0 && written;
+    return written ? nullptr : "write %s failed";
+}
+
+int FinishCopies() {
+    if (waiting_count == 0)
+        return 1;
+    bool file_system_flushed = FlushWholeFileSystem(waiting[0].descriptor);
+    bool filled_later = NamesAreFilledLater(waiting[0].descriptor);
+    const char *failed_format = nullptr;
+    const char *failed_path = nullptr;
+    for (int i = 0; i < waiting_count; i++) {
+        const char *format = NameCopy(waiting[i], file_system_flushed, filled_later);
+        if (format != nullptr && failed_format == nullptr) {
+            failed_format = format;
+            failed_path = waiting[i].dest;
+        }
+    }
+    waiting_count = 0;
+    waiting_bytes = 0;
+    int result = 1;
+    if (failed_format != nullptr)
+        result = PopupError(kPathErrorWidth, kPathErrorHeight, failed_format, failed_path);
+    waiting.reset();
+    return result;
+}
+
+int FailCopy(int width, int height, const char *format, ...) {
+    if (!FinishCopies())
+        return 0;
+    va_list arguments;
+    va_start(arguments, format);
+    PopupErrorList(width, height, format, arguments);
+    va_end(arguments);
+    return 0;
+}
+
+// Keeps a complete copy open under its unfinished name until FinishCopies names it; enough
+// waiting files or bytes are finished at once.
+static int AwaitName(int descriptor, const char *part, const char *dest, int64_t size) {
+    if (!waiting)
+        waiting = std::make_unique<WaitingCopy[]>(kWaitingCopies);
+    WaitingCopy &copy = waiting[waiting_count++];
+    CopyString(copy.part, sizeof copy.part, part);
+    CopyString(copy.dest, sizeof copy.dest, dest);
+    copy.descriptor = descriptor;
+    waiting_bytes += size;
+    if (waiting_count == kWaitingCopies || waiting_bytes >= kWaitingCopyBytes)
+        return FinishCopies();
+    return 1;
+}
+
+int CopyFileLater(const char *dest_path, const char *source_path) {
+    FilePtr source(fopen(source_path, "r"));
+    if (!source)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "can't open %s", source_path);
+    // Without a size there is no step; a source that cannot tell it counts as unreadable.
+    struct stat status;
+    if (fstat(fileno(source.get()), &status) != 0)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
+    auto part = std::make_unique<char[]>(kPathSize);
+    // The copy is no more open than its source: its permission bits, less the creation mask.
+    int descriptor = CreateDestination(dest_path, status.st_mode & 0777, part.get(), kPathSize);
+    if (descriptor < 0)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "can't create %s", dest_path);
+    MarkChanged();
+    Progress progress = StartProgress(source_path, status.st_size);
+    CopyOutcome outcome = CopyData(fileno(source.get()), descriptor, status, progress);
+    source.reset();
+    // A file cut short keeps its unfinished name: only a complete one is ever named.
+    if (outcome != CopyOutcome::kDone)
+        close(descriptor);
+    if (outcome == CopyOutcome::kReadFailed)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
+    if (outcome == CopyOutcome::kWriteFailed)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
+    if (part[0] != '\0')
+        return AwaitName(descriptor, part.get(), dest_path, status.st_size);
+    if (close(descriptor) != 0)
+        return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
+    return 1;
+}
+
+int CopyFile(const char *dest_path, const char *source_path) {
+    return CopyFileLater(dest_path, source_path) && FinishCopies();
+}
