@@ -250,15 +250,15 @@ fi
 
 # --- The program, every time.
 build_program() {
-  cmake -S "$here" -B "$out/program" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mipsel-console.cmake" \
-    -DZORVEL_CONSOLE_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-  cmake --build "$out/program" -j"$jobs" --target zorvel.dge
+  cd "$here"
+  cmake --preset console
+  cmake --build --preset console -j"$jobs"
   cp "$out/program/zorvel.dge" "$out/program/zorvel.dge.map" "$out/"
 }
 # The keyboard's images are drawn from the keyboard's own character table by a tool that runs at
 # build time: the same images on every CPU, so the tool is built for this machine.
 build_images() {
-  env -u PKG_CONFIG_LIBDIR -u PKG_CONFIG_SYSROOT_DIR "$here/scripts/setup.sh" "$out/host" Release \
+  env -u PKG_CONFIG_LIBDIR -u PKG_CONFIG_SYSROOT_DIR "$here/scripts/setup.sh" host-tools \
     keyboard_images
   rm -rf "$out/graphics"
   cp -r "$out/host/graphics" "$out/graphics"

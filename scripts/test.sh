@@ -8,8 +8,8 @@
 # from a read-only folder.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/setup.sh" "$here/build-test" Debug
-(cd "$here/build-test" && SDL_VIDEODRIVER=dummy ctest --output-on-failure -j"$(nproc)")
+"$here/scripts/setup.sh" test
+(cd "$here" && ctest --preset test -j"$(nproc)")
 "$here/scripts/test-sanitizers.sh"
 "$here/scripts/fuzz.sh"
 "$here/scripts/test-sdl12compat.sh" "$here/build-test"
