@@ -40,7 +40,7 @@ void MakeDirCommand(Browser &browser) {
         PopupError(kErrorWidth, kErrorHeight, "\"%s\" already exists", name);
         return;
     }
-    if (mkdir(name, kNewDirMode) != 0) {
+    if (NameChangedByFat(".", name) || mkdir(name, kNewDirMode) != 0) {
         PopupError(kErrorWidth, kErrorHeight, "mkdir() failed");
         return;
     }
@@ -73,7 +73,7 @@ void RenameCommand(Browser &browser) {
     }
     // Written before the attempt, the line also stands for a rename that fails.
     printf("rename: %s to %s\n", old_name, new_name);
-    if (rename(old_name, new_name) != 0) {
+    if (NameChangedByFat(".", new_name) || rename(old_name, new_name) != 0) {
         PopupError(kErrorWidth, kErrorHeight, "rename() failed");
         return;
     }

@@ -356,12 +356,12 @@ fi
 
 # --- The program, every time.
 build_program() {
-  cmake -S "$here" -B "$out/program" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mipsel-console.cmake" \
-    -DZORVEL_CONSOLE_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+  cd "$here"
+  cmake --preset console
   # Relinked every time: the static libraries it takes with -l are no dependency of its link, and
   # one of them may have been built anew.
   rm -f "$out/program/zorvel.dge"
-  cmake --build "$out/program" -j"$jobs" --target zorvel.dge
+  cmake --build --preset console -j"$jobs"
   cp "$out/program/zorvel.dge" "$out/program/zorvel.dge.map" "$out/"
 }
 # The linker marks the program with the highest ISA of its inputs, and Debian's crtbeginT.o,
@@ -404,7 +404,7 @@ mark_release1() {
 # The keyboard's images are drawn from the keyboard's own character table by a tool that runs at
 # build time: the same images on every CPU, so the tool is built for this machine.
 build_images() {
-  env -u PKG_CONFIG_LIBDIR -u PKG_CONFIG_SYSROOT_DIR "$here/scripts/setup.sh" "$out/host" Release \
+  env -u PKG_CONFIG_LIBDIR -u PKG_CONFIG_SYSROOT_DIR "$here/scripts/setup.sh" host-tools \
     keyboard_images
   rm -rf "$out/graphics"
   cp -r "$out/host/graphics" "$out/graphics"

@@ -27,7 +27,7 @@ vm_fetch
 "$out/sysroot/bin/cc" -O2 -Wall -Wextra -Werror "$here/tools/console/old-kernel-launcher.c" \
   -o "$out/old-kernel-launcher"
 # The desktop program's frames, drawn by the same code on this machine.
-env -u PKG_CONFIG_LIBDIR "$here/scripts/setup.sh" "$out/host" Release zorvel_console_frames \
+env -u PKG_CONFIG_LIBDIR "$here/scripts/setup.sh" host-tools zorvel_console_frames \
   keyboard_images >/dev/null
 frames_tool=$out/host/tests/zorvel_console_frames
 

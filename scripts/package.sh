@@ -18,7 +18,7 @@ licence=/usr/share/doc/fonts-vlgothic/copyright
 
 # The icon is the same picture for every CPU: the tool runs here, in the run command's build,
 # which is made whole on the way, so that `cmake --install build` works after either command.
-"$here/scripts/setup.sh" "$here/build" RelWithDebInfo zorvel.dge keyboard_images icon
+"$here/scripts/setup.sh" desktop zorvel.dge keyboard_images icon
 icon=$here/build/zorvel.png
 
 if [ -f "$here/scripts/build-console.sh" ]; then

@@ -12,8 +12,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 # Debian's mirror serves no source of them (scripts/build-console.sh).
 [ -n "${ZORVEL_CONSOLE_SOURCES:-}" ] || [ ! -d "$here/../shared/console-sources" ] ||
   export ZORVEL_CONSOLE_SOURCES="$here/../shared/console-sources"
-"$here/scripts/setup.sh" "$here/build-test" Debug
-(cd "$here/build-test" && SDL_VIDEODRIVER=dummy ctest --output-on-failure -j"$(nproc)")
+"$here/scripts/setup.sh" test
+(cd "$here" && ctest --preset test -j"$(nproc)")
 "$here/scripts/test-sanitizers.sh"
 "$here/scripts/fuzz.sh"
 "$here/scripts/test-sdl12compat.sh" "$here/build-test"

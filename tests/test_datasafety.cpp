@@ -53,10 +53,10 @@ int __real_fsync(int descriptor);
 int __wrap_fsync(int descriptor);
 int __real_rename(const char *from, const char *to);
 int __wrap_rename(const char *from, const char *to);
-int __real_fstatfs(int descriptor, struct statfs *status);
-int __wrap_fstatfs(int descriptor, struct statfs *status);
-int __real_fstatfs64(int descriptor, struct statfs64 *status);
-int __wrap_fstatfs64(int descriptor, struct statfs64 *status);
+int __real_statfs(const char *path, struct statfs *status);
+int __wrap_statfs(const char *path, struct statfs *status);
+int __real_statfs64(const char *path, struct statfs64 *status);
+int __wrap_statfs64(const char *path, struct statfs64 *status);
 int __real_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 }
@@ -115,15 +115,15 @@ int __wrap_fsync(int descriptor) {
 // FAT's magic number in statfs's f_type.
 static const long kFatMagic = 0x4d44;
 
-int __wrap_fstatfs(int descriptor, struct statfs *status) {
-    int result = __real_fstatfs(descriptor, status);
+int __wrap_statfs(const char *path, struct statfs *status) {
+    int result = __real_statfs(path, status);
     if (result == 0 && all_fat)
         status->f_type = kFatMagic;
     return result;
 }
 
-int __wrap_fstatfs64(int descriptor, struct statfs64 *status) {
-    int result = __real_fstatfs64(descriptor, status);
+int __wrap_statfs64(const char *path, struct statfs64 *status) {
+    int result = __real_statfs64(path, status);
     if (result == 0 && all_fat)
         status->f_type = kFatMagic;
     return result;
@@ -551,6 +551,38 @@ TEST(FlushAfterCommands, OnFatARenamedCopyIsWrittenOutWithItsFolderAtOnce) {
               "syncfs " + part + "\nsync_file_range " + part + "\nrename " + part + " " +
                   root / "B/n" + "\nfsync " + root / "B/n" + "\nfsync " + root / "B" + "\nsyncfs " +
                   root / "B" + "\n");
+}
+
+TEST(FatNames, ANameFatWouldCutShortIsRefusedAndNothingIsMade) {
+    // FAT drops a trailing dot or space without a word: "x." would stand there as "x".
+    TempDir root;
+    MakeDir(root / "A");
+    MakeDir(root / "B");
+    MakeDir(root / "A/d.");
+    WriteFile(root / "A/d./f", "f");
+    WriteFile(root / "A/m ", "m");
+    WriteFile(root / "A/x.", "x");
+    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
+    plan.Tap(kDown);
+    plan.Tap(kA); // left in A: ../ d./ m  x.
+    // Copy d./, move "m " (after which A is listed anew, the cursor on top), copy x.
+    for (auto [rows, key] : {std::pair{1, kY}, std::pair{1, kX}, std::pair{3, kY}}) {
+        plan.Tap(kDown, rows);
+        plan.Tap(key);
+        plan.Wait(2);
+        plan.Tap(kA);
+    }
+    plan.Quit();
+    LoopRun run = RunLoop(root.path, [] {
+        all_fat = true;
+        return 0;
+    });
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.popups, 3);
+    EXPECT_EQ(run.drawn, "can't create dir " + root / "B/d./" + "rename() failed" +
+                             "can't create " + root / "B/x.");
+    EXPECT_TRUE(Names(root / "B").empty());
+    EXPECT_EQ(ReadFile(root / "A/m "), "m");
 }
 
 TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {

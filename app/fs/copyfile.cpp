@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -315,16 +314,6 @@ static bool Stored(int descriptor, bool file_system_flushed) {
     return fsync(descriptor) == 0;
 }
 
-// The magic number of FAT file systems in statfs's f_type.
-static const long kFatMagic = 0x4d44;
-
-// FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
-// when the file itself is written back: until then a cut leaves the name with nothing in it.
-static bool NamesAreFilledLater(int descriptor) {
-    struct statfs status;
-    return fstatfs(descriptor, &status) == 0 && status.f_type == kFatMagic;
-}
-
 // Flushes the directory that holds path, with the entries a rename changed in it.
 static bool FlushDirectoryOf(const char *path) {
     auto dir = std::make_unique<char[]>(kPathSize);
@@ -367,7 +356,9 @@ int FinishCopies() {
     if (waiting_count == 0)
         return 1;
     bool file_system_flushed = FlushWholeFileSystem(waiting[0].descriptor);
-    bool filled_later = NamesAreFilledLater(waiting[0].descriptor);
+    // FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
+    // when the file itself is written back: until then a cut would leave the name with nothing.
+    bool filled_later = OnFat(waiting[0].part);
     const char *failed_format = nullptr;
     const char *failed_path = nullptr;
     for (int i = 0; i < waiting_count; i++) {

@@ -113,7 +113,11 @@ static int CopyEntry(const char *dest_dir, const char *source_dir, const char *n
     // A source that cannot be queried (a dangling link, an entry gone meanwhile) has no type.
     if (stat(level->source, &level->status) != 0)
         return FailCopy(kErrorWidth, kErrorHeight, "unknown file type");
-    if (S_ISDIR(level->status.st_mode)) {
+    bool directory = S_ISDIR(level->status.st_mode);
+    if ((directory || S_ISREG(level->status.st_mode)) && NameChangedByFat(dest_dir, name))
+        return FailCopy(kPathErrorWidth, kPathErrorHeight,
+                        directory ? "can't create dir %s" : "can't create %s", level->dest);
+    if (directory) {
         DirId source = {level->status.st_dev, level->status.st_ino};
         // Entered again, it would go on copying until the path no longer fits.
         if (OnChain(up, source))

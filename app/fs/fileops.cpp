@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -27,6 +28,24 @@ static bool changed_since_flush = false;
 
 void MarkChanged() {
     changed_since_flush = true;
+}
+
+// The magic number of FAT file systems in statfs's f_type.
+static const long kFatMagic = 0x4d44;
+
+bool OnFat(const char *path) {
+    struct statfs status;
+    return statfs(path, &status) == 0 && status.f_type == kFatMagic;
+}
+
+bool NameChangedByFat(const char *dir, const char *name) {
+    size_t length = strlen(name);
+    // A directory's name carries its "/".
+    while (length > 1 && name[length - 1] == '/')
+        length--;
+    if (length == 0 || (name[length - 1] != '.' && name[length - 1] != ' '))
+        return false;
+    return OnFat(dir);
 }
 
 mode_t CreationMask() {
@@ -81,6 +100,8 @@ int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name)
         return PopupError(kErrorWidth, kErrorHeight, "path too long");
     if (Occupied(dest))
         return PopupError(kPathErrorWidth, kPathErrorHeight, "%s already exists", dest);
+    if (NameChangedByFat(dest_dir, name))
+        return PopupError(kErrorWidth, kErrorHeight, "rename() failed");
     char source[kPathSize];
     if (!JoinPath(source, sizeof source, source_dir, name))
         return PopupError(kErrorWidth, kErrorHeight, "path too long");

@@ -27,5 +27,10 @@ bool Occupied(const char *path);
 // Puts the last component of path into output of size bytes and returns output; ends the process
 // when the component does not fit.
 char *BaseName(char *output, const char *path, size_t size);
+// Whether the file system that holds path is FAT.
+bool OnFat(const char *path);
+// Whether name, made in dir, would stand there as another name: FAT drops a trailing dot or space
+// from a name without a word.
+bool NameChangedByFat(const char *dir, const char *name);
 // The process's file-creation mask, which the kernel takes from the bits of every new entry.
 mode_t CreationMask();
