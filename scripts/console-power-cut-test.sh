@@ -20,7 +20,8 @@ cut=$work/power-cut
 # SDL_ttf's and SDL_image's upstream tarballs, where Debian serves no source of them.
 [ -n "${ZORVEL_CONSOLE_SOURCES:-}" ] || [ ! -d "$here/../shared/console-sources" ] ||
   export ZORVEL_CONSOLE_SOURCES="$here/../shared/console-sources"
-"$here/scripts/build-console.sh" >/dev/null
+# Built already when run among the console checks (cmake/console-checks.cmake).
+[ -n "${ZORVEL_CONSOLE_BUILT:-}" ] || "$here/scripts/build-console.sh" >/dev/null
 vm_fetch
 "$out/sysroot/bin/cc" -O2 -Wall -Wextra -Werror "$here/tools/console/old-kernel-launcher.c" \
   -o "$out/old-kernel-launcher"

@@ -16,12 +16,10 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 (cd "$here" && ctest --preset test -j"$(nproc)")
 "$here/scripts/test-sanitizers.sh"
 "$here/scripts/fuzz.sh"
-"$here/scripts/test-sdl12compat.sh" "$here/build-test"
+"$here/scripts/test-sdl12compat.sh"
 "$here/scripts/cross-test.sh"
-# The folders' includes run one way.
-"$here/scripts/check-layers.sh"
-"$here/scripts/console-proof.sh"
-"$here/scripts/console-system-test.sh"
-"$here/scripts/console-power-cut-test.sh"
-"$here/scripts/package.sh"
-"$here/scripts/check-package.sh"
+# The console's build, its proofs and sessions, the packages and their checks, in the order
+# their fixtures give (cmake/console-checks.cmake).
+cd "$here"
+cmake --preset console-checks >/dev/null
+ctest --preset console-checks
