@@ -21,13 +21,17 @@ session=$here/tests/console_session.txt
 names_session=$here/tests/console_names_session.txt
 tree=/tmp/zorvel-console
 
-"$here/scripts/build-console.sh" >/dev/null
+# SDL_ttf's and SDL_image's upstream tarballs, where Debian serves no source of them.
+[ -n "${ZORVEL_CONSOLE_SOURCES:-}" ] || [ ! -d "$here/../shared/console-sources" ] ||
+  export ZORVEL_CONSOLE_SOURCES="$here/../shared/console-sources"
+# Built already when run among the console checks (cmake/console-checks.cmake).
+[ -n "${ZORVEL_CONSOLE_BUILT:-}" ] || "$here/scripts/build-console.sh" >/dev/null
 vm_fetch
 "$here/scripts/install-packages.sh" busybox util-linux
 "$out/sysroot/bin/cc" -O2 -Wall -Wextra -Werror "$here/tools/console/old-kernel-launcher.c" \
   -o "$out/old-kernel-launcher"
 # The desktop program's frames, drawn by the same code on this machine.
-env -u PKG_CONFIG_LIBDIR "$here/scripts/setup.sh" "$out/host" Release zorvel_console_frames \
+env -u PKG_CONFIG_LIBDIR "$here/scripts/setup.sh" host-tools zorvel_console_frames \
   keyboard_images >/dev/null
 frames_tool=$out/host/tests/zorvel_console_frames
 
