@@ -46,7 +46,7 @@ packages="g++ cmake make pkg-config libsdl1.2-dev libsdl-ttf2.0-dev libsdl-image
 "$repo/scripts/install-packages.sh" $packages
 
 mkdir -p "$build"
-if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF &&
+if ! { cmake --preset bench -S "$repo" -B "$build" &&
     cmake --build "$build" --target zorvel_bench refuse_copy_file_range -j"$(nproc)"; } >"$build/bench-build.log" 2>&1; then
     cat "$build/bench-build.log" >&2
     echo "bench: the build failed" >&2

@@ -36,11 +36,16 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 unset(ENV{PKG_CONFIG_PATH})
 
 # A static link takes each library once, after everything that uses it; pkg-config's plain flags
-# name only the top libraries, so the whole chain goes at the end of every link.
-set(CMAKE_CXX_STANDARD_LIBRARIES
-    "-lSDL_image -lSDL_ttf -lfreetype -lpng16 -lz -lSDL -lprebuiltshims" CACHE STRING "")
+# name only the top libraries, so the whole chain goes at the end of every link. The shims for
+# Debian's prebuilt SDL_ttf and SDL_image are there only when the build took one of those, and are
+# read anew at every configuration, as the build may have replaced it since.
+set(CMAKE_CXX_STANDARD_LIBRARIES "-lSDL_image -lSDL_ttf -lfreetype -lpng16 -lz -lSDL")
+if(EXISTS "${_root}/lib/libprebuiltshims.a")
+  string(APPEND CMAKE_CXX_STANDARD_LIBRARIES " -lprebuiltshims")
+endif()
 
-# Debian's prebuilt SDL_ttf and SDL_image (used when their sources cannot be had) hold release 2
-# instructions: the build-time tool runs on a release 2 CPU; the program's own proof picks its CPU.
+# Debian's prebuilt SDL_ttf and SDL_image (the last resort when no source of them can be had) hold
+# release 2 instructions: a build-time tool runs on a release 2 CPU; the program's proof runs on
+# release 1 (scripts/console-proof.sh).
 find_program(ZORVEL_QEMU_MIPSEL NAMES qemu-mipsel-static qemu-mipsel REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${ZORVEL_QEMU_MIPSEL}" -cpu 74Kf)

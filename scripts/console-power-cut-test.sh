@@ -17,7 +17,11 @@ delays=${*:-1 3 6 9}
 tree=/tmp/zorvel-power
 cut=$work/power-cut
 
-"$here/scripts/build-console.sh" >/dev/null
+# SDL_ttf's and SDL_image's upstream tarballs, where Debian serves no source of them.
+[ -n "${ZORVEL_CONSOLE_SOURCES:-}" ] || [ ! -d "$here/../shared/console-sources" ] ||
+  export ZORVEL_CONSOLE_SOURCES="$here/../shared/console-sources"
+# Built already when run among the console checks (cmake/console-checks.cmake).
+[ -n "${ZORVEL_CONSOLE_BUILT:-}" ] || "$here/scripts/build-console.sh" >/dev/null
 vm_fetch
 "$out/sysroot/bin/cc" -O2 -Wall -Wextra -Werror "$here/tools/console/old-kernel-launcher.c" \
   -o "$out/old-kernel-launcher"

@@ -174,9 +174,13 @@ tap() {
 # --- A session file (tests/system/console_session.txt's format) typed into the running program:
 # every "capture" is compared with the desktop's frame of that name in $2 (zorvel_console_frames
 # compare, $frames_tool), results appended to $3; $failures counts the screens that differ.
+# Screens the desktop does not share (tests/system/console_names_session.txt): "look NAME [LIKE]"
+# keeps the settled screen as NAME, byte for byte the one kept as LIKE when that is given; "popup
+# NAME [LIKE]" keeps it too, and it must differ from the last look's.
 failures=0
 vm_session() {
   session_file=$1 reference=$2 results=$3
+  last_look=
   check() {
     name=$1
     shift
@@ -202,6 +206,36 @@ vm_session() {
       settled
       cp "$last_dump" "$run/$argument.ppm"
       check "$argument" "$run/$argument.ppm" "$reference/$argument.bmp"
+      ;;
+    look | popup)
+      [ "$tapped" -eq 0 ] || sleep 0.8
+      tapped=0
+      settled
+      name=${argument%% *}
+      like=${argument#"$name"}
+      like=${like# }
+      cp "$last_dump" "$run/$name.ppm"
+      said="$verb $name:"
+      if [ "$verb" = popup ]; then
+        if [ -z "$last_look" ] || cmp -s "$run/$name.ppm" "$run/$last_look.ppm"; then
+          said="$said MISMATCH: the screen is the same as $last_look's, no popup;"
+          failures=$((failures + 1))
+        else
+          said="$said differs from $last_look;"
+        fi
+      else
+        last_look=$name
+      fi
+      if [ -n "$like" ]; then
+        if cmp -s "$run/$name.ppm" "$run/$like.ppm"; then
+          said="$said the same screen as $like;"
+        else
+          said="$said MISMATCH: not the same screen as $like;"
+          failures=$((failures + 1))
+        fi
+      fi
+      said=${said%;}
+      echo "${said%:}" | tee -a "$results"
       ;;
     copying)
       # The dialog shows while the copy runs, which may take the emulated machine a fraction of

@@ -11,8 +11,8 @@ passes=${1:-200000}
 seed=${2:-1}
 . "$here/scripts/sanitizer-options.sh"
 
-cmake -S "$here" -B "$build" -DZORVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$build" -j"$(nproc)" --target zorvel_monkey
+(cd "$here" && cmake --preset sanitize >/dev/null &&
+  cmake --build --preset sanitize -j"$(nproc)" --target zorvel_monkey)
 sanitizer_options "$build/monkey-logs"
 status=0
 SDL_VIDEODRIVER=dummy "$build/tests/zorvel_monkey" "$passes" "$seed" || status=$?

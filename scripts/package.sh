@@ -2,9 +2,8 @@
 # Builds the two packages console owners install, into dist/:
 #   dist/zorvel.opk         a SquashFS image for the launchers that read OPK packages
 #   dist/zorvel-folder.zip  local/apps/zorvel/ and its menu entry, unpacked at the card's root
-# The program is the console build of scripts/build-console.sh when the tree has it; otherwise
-# Debian's mipsel cross build, optimised for size, which the manual names as a stand-in. Both
-# are stripped. The icon is drawn by tools/make_icon; the font and its licence come from
+# The program is the console build of scripts/build-console.sh; the manual says how its SDL_ttf
+# and SDL_image were built (the build's stamps). It is stripped. The icon is drawn by tools/make_icon; the font and its licence come from
 # Debian's fonts-vlgothic. Run as root on Debian 12: it installs what it needs.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,41 +16,49 @@ licence=/usr/share/doc/fonts-vlgothic/copyright
 
 # The icon is the same picture for every CPU: the tool runs here, in the run command's build,
 # which is made whole on the way, so that `cmake --install build` works after either command.
-"$here/scripts/setup.sh" "$here/build" RelWithDebInfo zorvel.dge keyboard_images icon
+"$here/scripts/setup.sh" desktop zorvel.dge keyboard_images icon
 icon=$here/build/zorvel.png
 
-if [ -f "$here/scripts/build-console.sh" ]; then
-  "$here/scripts/build-console.sh"
-  program=$here/build-console/zorvel.dge
-  graphics=$here/build-console/graphics
-  build_note="The console build: one static
+# SDL_ttf's and SDL_image's upstream tarballs, where Debian serves no source of them.
+[ -n "${ZORVEL_CONSOLE_SOURCES:-}" ] || [ ! -d "$here/../shared/console-sources" ] ||
+  export ZORVEL_CONSOLE_SOURCES="$here/../shared/console-sources"
+# Built already when run among the console checks (cmake/console-checks.cmake).
+[ -n "${ZORVEL_CONSOLE_BUILT:-}" ] || "$here/scripts/build-console.sh"
+program=$here/build-console/zorvel.dge
+graphics=$here/build-console/graphics
+build_note="The console build: one static
 program for the console's MIPS32 CPU,
-with the libraries it needs built from
-Debian's source packages."
-  # SDL_ttf and SDL_image taken prebuilt, where their sources could not be had, are release 2.
-  if ls "$here/build-console/stamps/no-source-"* >/dev/null 2>&1; then
-    build_note="$build_note
-SDL_ttf and SDL_image in it are Debian's
-prebuilt libraries, which use MIPS32
-release 2 instructions: on a console
-whose CPU is release 1 it stops with
-\"Illegal instruction\" at start-up."
-  fi
+floating point in software.
+musl, zlib, libpng, FreeType and
+SDL 1.2 in it are built from Debian's
+source packages."
+# How SDL_ttf and SDL_image came into it, as scripts/build-console.sh recorded.
+for module in SDL_ttf SDL_image; do
+  stamp=$here/build-console/stamps/$(echo "$module" | tr '[:upper:]' '[:lower:]')
+  case $(cat "$stamp") in
+  "source package") origin="built from Debian's
+source package" ;;
+  "upstream tarball") origin="built from its upstream
+release tarball" ;;
+  "prebuilt release 2") origin="Debian's prebuilt
+library, MIPS32 release 2" ;;
+  *)
+    echo "package: $stamp does not say how $module was built" >&2
+    exit 1
+    ;;
+  esac
+  build_note="$build_note
+$module: $origin"
+done
+# The build's scan of every instruction (empty: none of release 2).
+if [ -s "$here/build-console/release2-instructions.txt" ]; then
+  build_note="$build_note
+It uses MIPS32 release 2 instructions:
+on a console whose CPU is release 1
+it stops with \"Illegal instruction\"."
 else
-  "$here/scripts/cross-setup.sh"
-  # No run path: the program finds its libraries where the system keeps them.
-  cmake -S "$here" -B "$work/mipsel" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mipsel-linux-gnu.cmake" \
-    -DZORVEL_MIPSEL_ROOT="$here/build-mipsel/root" -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_SKIP_RPATH=ON -DBUILD_TESTING=OFF >/dev/null
-  cmake --build "$work/mipsel" -j"$(nproc)" --target zorvel.dge keyboard_images
-  program=$work/mipsel/zorvel.dge
-  graphics=$work/mipsel/graphics
-  build_note="A stand-in: Debian 12's mipsel cross
-build (MIPS32 release 2, linked to
-Debian's shared libraries, for Linux
-3.2 and later). It does not start on
-the console; the console's own static
-build replaces it."
+  build_note="$build_note
+All of it is MIPS32 release 1 code."
 fi
 
 # Lays out the program's folder in $1: everything but the launcher's entry.

@@ -15,10 +15,10 @@ packages="g++ cmake make pkg-config libasan8 libubsan1 libsdl1.2-dev libsdl-ttf2
 
 # The keyboard's images are drawn at build time by a sanitized tool: its reports count too.
 sanitizer_options "$build/sanitizer-logs"
-cmake -S "$here" -B "$build" -DZORVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$build" -j"$(nproc)"
-cd "$build"
+cd "$here"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -j"$(nproc)"
 status=0
-SDL_VIDEODRIVER=dummy ctest --output-on-failure -j"$(nproc)" || status=1
+ctest --preset sanitize -j"$(nproc)" || status=1
 sanitizer_reports "$build/sanitizer-logs" || status=1
 exit $status
