@@ -47,7 +47,6 @@ static void MakeNumberedDirs(const TempDir &dir, int count) {
 
 // The colours the user sees, written out: a changed colour constant must fail these tests.
 static const SDL_Color kWhite = {255, 255, 255, 0}, kRed = {255, 0, 0, 0}, kBlue = {0, 0, 255, 0};
-static const SDL_Color kGray = {170, 170, 170, 0}, kBlack = {0, 0, 0, 0};
 
 // With font size 10 VL Gothic lines are 11 pixels high, so 18 rows (0 to 17) fit.
 static const int kRowPitch = 12;

@@ -29,7 +29,7 @@
 static const SDL_Color kFrame = {100, 100, 255, 0}, kPanel = {230, 230, 230, 0};
 static const SDL_Color kBackdrop = {0, 255, 0, 0};
 // Selected buttons are white on red, others and titles black on gray.
-static const SDL_Color kRed = {255, 0, 0, 0}, kGray = {170, 170, 170, 0};
+static const SDL_Color kRed = {255, 0, 0, 0};
 
 // The tests that neither exit nor read buttons draw in this process.
 static void OpenDisplayOnce() {
@@ -204,9 +204,6 @@ TEST(Input, WaitKeyReleaseLetsAnEdgeButtonHeldFromBefore) {
     EXPECT_EQ(ScriptPass(), 2);
     EXPECT_EQ(SDL_GetKeyState(nullptr)[SDLK_LCTRL], 1);
 }
-
-// The cursor cell is red; the field is black.
-static const SDL_Color kBlack = {0, 0, 0, 0};
 
 // Types the character of the cell that the directions select with the face key. On page 0: X
 // backspace, Y 'm', A 'n', UP+LEFT with Y 'a' and with B 'b'; L switches to page 2, where B types

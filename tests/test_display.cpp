@@ -27,11 +27,8 @@ class ModelDisplayCheck : public testing::Environment {
 static testing::Environment *const model_display_check =
     testing::AddGlobalTestEnvironment(new ModelDisplayCheck);
 
-// The screen: 320 x 240 at 2 bytes a pixel; the help bar's rows are 230 to 239.
+// The screen: 320 x 240 at 2 bytes a pixel.
 static const long long kScreenBytes = 320 * 240 * 2;
-static const long long kHelpBarBytes = 320 * 10 * 2;
-// The copy of a small file pushes at most this much in all.
-static const long long kSmallFileBytes = 40000;
 
 // The numbers a child printed after the marker, one per line.
 static std::vector<long long> Figures(const std::string &out, const std::string &marker) {

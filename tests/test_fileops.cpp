@@ -31,9 +31,6 @@
 #include "tests/harness.h"
 #include "tests/random_tree.h"
 
-// A filled cell of the progress bar.
-static const SDL_Color kCellWhite = {255, 255, 255, 0};
-
 static mode_t ModeOf(const std::string &path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
