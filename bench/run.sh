@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark suite. Builds the bench driver (bench/zorvel_bench.cpp) in Release in its own
 # folder, then on this machine's disk times the file manager's own operations against their
-# references, side by side in alternating order after a warm-up, counts with callgrind the
+# references on hyperfine (a warm-up, two passes with the order swapped), counts with callgrind the
 # instructions of its frames, popup and listing, and measures its peak memory; prints one table
 # of medians and ratios (ours / reference) with the processor and the date.
 #   bench/run.sh          every row
@@ -42,7 +42,7 @@ list_files=249
 frame_budget=3000000
 
 packages="g++ cmake make pkg-config libsdl1.2-dev libsdl-ttf2.0-dev libsdl-image1.2-dev
-  libpng-dev fonts-vlgothic valgrind coreutils"
+  libpng-dev fonts-vlgothic valgrind coreutils hyperfine jq"
 "$repo/scripts/install-packages.sh" $packages
 
 mkdir -p "$build"
@@ -202,66 +202,64 @@ judge() { awk -v v="$1" -v g="$2" 'BEGIN { print (v <= g) ? "yes" : "**no**" }';
 ratio() { awk -v o="$1" -v r="$2" 'BEGIN { printf "%.3f\n", o / r }'; }
 thousands() { echo "$1" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta'; }
 
-# Runs a wall-time row: a warm-up of each side, which also checks the results, then `rounds`
-# rounds with the two sides in alternating order. The row's functions: NAME_prepare SIDE
-# (untimed: clears the destination and settles the disk), NAME_ours, NAME_ref, NAME_check SIDE.
-ours_times=()
-ref_times=()
-call_times=()
-ours_cpu=()
-ref_cpu=()
-run_side() {
-    local name=$1 side=$2 keep=$3 seconds
-    "${name}_prepare" "$side"
-    seconds=$(timed "${name}_$side")
-    "${name}_check" "$side"
-    if [ "$keep" = keep ]; then
-        if [ "$side" = ours ]; then
-            ours_times+=("$seconds")
-            ours_cpu+=("$(cat "$work/last.cpu")")
-            call_times+=("$(bench_value seconds)")
-        else
-            ref_times+=("$seconds")
-            ref_cpu+=("$(cat "$work/last.cpu")")
-        fi
-    fi
+# Wall-time rows run on hyperfine. A row's functions: NAME_prepare (untimed, before every run:
+# clears the destination and settles the disk), NAME_ours, NAME_ref, NAME_check SIDE. Each side
+# first runs once and is checked; then hyperfine times both with a warm-up, in two passes, ours
+# first and the reference first, so that a drift of the machine weighs on both alike. Every timed
+# run is kept in the row's JSON files (build-bench/hyperfine/NAME-1.json, NAME-2.json), and the
+# medians are taken over both passes. Hyperfine runs the functions in a bash of its own: they
+# keep what they share in files of the work folder, and they are exported with what they use.
+json_dir=$build/hyperfine
+mkdir -p "$json_dir"
+# The start-up of our process (display, fonts, a listing): its median is taken from our whole
+# process to give the operation's own time, as the running file manager opens them only once.
+startup_seconds=""
+startup_row() {
+    mkdir -p "$work/empty"
+    hyperfine --shell=bash --style=none --warmup 2 --runs "$rounds" \
+        --export-json "$json_dir/startup-1.json" -n ours "cd '$work/empty' && '$bench' idle 0" >&2
+    startup_seconds=$(side_median ours startup)
 }
-alternate() {
-    local name=$1 round
-    ours_times=()
-    ref_times=()
-    call_times=()
-    ours_cpu=()
-    ref_cpu=()
-    run_side "$name" ref warm-up
-    run_side "$name" ours warm-up
-    for ((round = 0; round < rounds; round++)); do
-        if ((round % 2 == 0)); then
-            run_side "$name" ours keep
-            run_side "$name" ref keep
-        else
-            run_side "$name" ref keep
-            run_side "$name" ours keep
-        fi
-        note "  round $round: ours ${ours_times[-1]} s (call ${call_times[-1]} s, processor" \
-            "${ours_cpu[-1]} s), reference ${ref_times[-1]} s (processor ${ref_cpu[-1]} s)"
-    done
+# The median of one side's runs over a row's passes.
+side_median() {
+    jq -s --arg side "$1" '[.[].results[] | select(.command == $side) | .times[]] | sort |
+        if length % 2 == 1 then .[(length - 1) / 2] else (.[length / 2 - 1] + .[length / 2]) / 2 end' \
+        "$json_dir/$2"-*.json
 }
+# The mean processor time (user + system) of one side's runs over a row's passes.
+side_processor() {
+    jq -s --arg side "$1" '[.[].results[] | select(.command == $side) | .user + .system] |
+        add / length' "$json_dir/$2"-*.json
+}
+seconds() { awk -v s="$1" 'BEGIN { printf "%.3f\n", s }'; }
 wall_row() {
-    local label=$1 input=$2 reference=$3 goal=$4 ours ref call ours_processor ref_processor
-    ours=$(median "${ours_times[@]}")
-    ref=$(median "${ref_times[@]}")
-    call=$(median "${call_times[@]}")
-    ours_processor=$(median "${ours_cpu[@]}")
-    ref_processor=$(median "${ref_cpu[@]}")
-    row "$label" "$input; 1 warm-up + $rounds rounds each, alternating" \
-        "$call s (whole process $ours s, processor $ours_processor s)" \
-        "$reference $ref s (processor $ref_processor s)" \
-        "**$(ratio "$call" "$ref")** (whole process $(ratio "$ours" "$ref"), processor $(ratio "$ours_processor" "$ref_processor"))" \
+    local name=$1 label=$2 input=$3 reference=$4 goal=$5 half=$(((rounds + 1) / 2)) side
+    local ours ref call
+    for side in ours ref; do
+        "${name}_prepare"
+        if ! "${name}_$side" >"$work/last.out" 2>&1; then
+            note "the $side side of $name failed:"
+            cat "$work/last.out" >&2
+            return 1
+        fi
+        "${name}_check" "$side"
+    done
+    rm -f "$json_dir/$name"-*.json
+    hyperfine --shell=bash --style=none --warmup 1 --runs "$half" --prepare "${name}_prepare" \
+        --export-json "$json_dir/$name-1.json" -n ours "${name}_ours" -n reference "${name}_ref" >&2
+    hyperfine --shell=bash --style=none --warmup 1 --runs "$half" --prepare "${name}_prepare" \
+        --export-json "$json_dir/$name-2.json" -n reference "${name}_ref" -n ours "${name}_ours" >&2
+    ours=$(side_median ours "$name")
+    ref=$(side_median reference "$name")
+    call=$(awk -v o="$ours" -v s="$startup_seconds" 'BEGIN { printf "%.6f\n", o - s }')
+    row "$label" "$input; hyperfine, 1 warm-up + $half runs a side, twice, the order swapped" \
+        "$(seconds "$call") s (whole process $(seconds "$ours") s, processor $(seconds "$(side_processor ours "$name")") s)" \
+        "$reference $(seconds "$ref") s (processor $(seconds "$(side_processor reference "$name")") s)" \
+        "**$(ratio "$call" "$ref")** (whole process $(ratio "$ours" "$ref"))" \
         "≤ $goal" "$(judge "$(ratio "$call" "$ref")" "$goal")"
 }
 
-# One large file, the page cache warm; the destination is removed before each round.
+# One large file, the page cache warm; the destination is removed before each run.
 big_prepare() {
     rm -f "$work/out/big"
     sync
@@ -276,74 +274,73 @@ bigflush_ours() { "$bench" copyflush "$work/out" "$work/src" big; }
 bigflush_ref() { cp "$work/src/big" "$work/out/big" && sync -f "$work/out"; }
 bigflush_check() { big_check; }
 
-# The same file from a tmpfs to the disk: copy_file_range cannot cross the two, so both sides copy
-# through a buffer, as every copy does on the console's kernel.
-cross_prepare() {
-    rm -f "$work/out/big"
-    sync
-}
+# The same file from a tmpfs to the disk: between two file systems the kernel does not copy by
+# itself, so the data goes through a buffer, as every copy does on the console's kernel.
+cross_prepare() { big_prepare; }
 cross_ours() { "$bench" copy "$work/out" "$ram" big; }
 cross_ref() { cp "$ram/big" "$work/out/big" && sync -f "$work/out"; }
 cross_check() { cmp "$ram/big" "$work/out/big"; }
 
 # The same file on one file system with copy_file_range refused on both sides, as on a kernel
 # without it: ours by the bench driver, cp by a preloaded library.
-plain_prepare() {
-    rm -f "$work/out/big"
-    sync
-}
+plain_prepare() { big_prepare; }
 plain_ours() { "$bench" copy-plain "$work/out" "$work/src" big; }
 plain_ref() {
     LD_PRELOAD=$refuse_kernel_copy cp "$work/src/big" "$work/out/big" && sync -f "$work/out"
 }
-plain_check() { cmp "$work/src/big" "$work/out/big"; }
+plain_check() { big_check; }
 
 # A sparse file without any data: its copy must allocate no more blocks than cp's.
-sparse_blocks_ours=0
-sparse_blocks_ref=0
 sparse_prepare() { rm -f "$work/out/sparse"; }
 sparse_ours() { "$bench" copy "$work/out" "$work/src" sparse; }
 sparse_ref() { cp "$work/src/sparse" "$work/out/sparse"; }
 sparse_check() {
     [ "$(stat -c %s "$work/out/sparse")" = "$(stat -c %s "$work/src/sparse")" ]
-    if [ "$1" = ours ]; then
-        sparse_blocks_ours=$(stat -c %b "$work/out/sparse")
-    else
-        sparse_blocks_ref=$(stat -c %b "$work/out/sparse")
-    fi
+    stat -c %b "$work/out/sparse" >"$work/sparse_blocks_$1"
 }
 
-# The tree copies go to fresh folders and stay for the delete row: deleting between rounds would
-# slow the later rounds by seconds (see settle_inodes).
-copies=0
-copied_trees=()
+# The tree copies go to fresh folders, numbered in $work/copies, and stay for the delete row:
+# deleting between runs would slow the later runs by seconds (see settle_inodes).
 tree_prepare() {
-    made_trees=yes
-    copies=$((copies + 1))
-    tree_dest=$work/out/copy$copies
-    mkdir "$tree_dest"
+    local copies
+    copies=$(($(cat "$work/copies" 2>/dev/null || echo 0) + 1))
+    echo "$copies" >"$work/copies"
+    mkdir "$work/out/copy$copies"
+    echo "$work/out/copy$copies" >"$work/tree_dest"
     sync
 }
-tree_ours() { "$bench" copy "$tree_dest" "$work/src" tree/; }
-tree_ref() { cp -r "$work/src/tree" "$tree_dest/tree" && sync -f "$tree_dest"; }
-tree_check() {
-    diff -r "$work/src/tree" "$tree_dest/tree" >/dev/null
-    copied_trees+=("$tree_dest")
+tree_ours() { "$bench" copy "$(cat "$work/tree_dest")" "$work/src" tree/; }
+tree_ref() {
+    local dest
+    dest=$(cat "$work/tree_dest")
+    cp -r "$work/src/tree" "$dest/tree" && sync -f "$dest"
 }
+tree_check() { diff -r "$work/src/tree" "$(cat "$work/tree_dest")/tree" >/dev/null; }
 treeflush_prepare() { tree_prepare; }
-treeflush_ours() { "$bench" copyflush "$tree_dest" "$work/src" tree/; }
-treeflush_ref() { cp -r "$work/src/tree" "$tree_dest/tree" && sync -f "$tree_dest"; }
-treeflush_check() { diff -r "$work/src/tree" "$tree_dest/tree" >/dev/null; }
+treeflush_ours() { "$bench" copyflush "$(cat "$work/tree_dest")" "$work/src" tree/; }
+treeflush_ref() { tree_ref; }
+treeflush_check() { tree_check; }
 
-deletes=0
+# Each delete takes the first copy that still holds its tree.
 delete_prepare() {
-    delete_dir=${copied_trees[$deletes]}
-    deletes=$((deletes + 1))
+    local dir
+    for dir in "$work"/out/copy*; do
+        if [ -e "$dir/tree" ]; then
+            echo "$dir" >"$work/delete_dir"
+            break
+        fi
+    done
     sync
 }
-delete_ours() { "$bench" delete "$delete_dir" tree/; }
-delete_ref() { rm -rf "$delete_dir/tree"; }
-delete_check() { [ -d "$delete_dir" ] && [ ! -e "$delete_dir/tree" ]; }
+delete_ours() { "$bench" delete "$(cat "$work/delete_dir")" tree/; }
+delete_ref() { rm -rf "$(cat "$work/delete_dir")/tree"; }
+delete_check() { [ -d "$(cat "$work/delete_dir")" ] && [ ! -e "$(cat "$work/delete_dir")/tree" ]; }
+
+export work ram bench refuse_kernel_copy
+export -f big_prepare big_ours big_ref bigflush_prepare bigflush_ours bigflush_ref cross_prepare \
+    cross_ours cross_ref plain_prepare plain_ours plain_ref sparse_prepare sparse_ours sparse_ref \
+    tree_prepare tree_ours tree_ref treeflush_prepare treeflush_ours treeflush_ref \
+    delete_prepare delete_ours delete_ref
 
 count_rows() {
     local round
@@ -486,6 +483,9 @@ settle_inodes() {
 }
 
 wall_rows() {
+    local side
+    note "start-up of our process (display, fonts, a listing), taken from its whole time"
+    startup_row
     # A copy puts its files' data on the disk before they take their names, so cp's data is
     # flushed too (sync -f, the same syncfs); the rows "then flush" add the flush of the entries
     # that the command makes before the panes show the result.
@@ -493,53 +493,53 @@ wall_rows() {
     head -c $((size_mib * 1048576)) /dev/urandom >"$work/src/big"
     sync
     cat "$work/src/big" >/dev/null
-    alternate big
-    wall_row "copy one file, page cache warm (CopyDirEntry)" "$size_mib MiB" "cp; sync -f" 1.05
+    wall_row big "copy one file, page cache warm (CopyDirEntry)" "$size_mib MiB" "cp; sync -f" 1.05
     note "the same copy, then its file system flushed, against cp and sync -f"
-    alternate bigflush
-    wall_row "copy one file, then flush (CopyDirEntry + FlushChanges)" "$size_mib MiB" \
+    wall_row bigflush "copy one file, then flush (CopyDirEntry + FlushChanges)" "$size_mib MiB" \
         "cp; sync -f" 1.05
 
     note "the same file with copy_file_range refused, against cp with it refused too"
-    alternate plain
-    wall_row "copy one file without copy_file_range (CopyDirEntry, read and write)" \
+    wall_row plain "copy one file without copy_file_range (CopyDirEntry, read and write)" \
         "$size_mib MiB, one file system" "cp without copy_file_range; sync -f" 1.05
 
     note "the same file from a tmpfs to the disk against cp and sync -f"
     cp "$work/src/big" "$ram/big"
     rm -f "$work/src/big"
-    alternate cross
-    wall_row "copy one file between two file systems (CopyDirEntry, read and write)" \
+    wall_row cross "copy one file between two file systems (CopyDirEntry, read and write)" \
         "$size_mib MiB, tmpfs to $(df -T "$work" | awk 'NR == 2 { print $2 }')" "cp; sync -f" 1.05
     rm -f "$ram/big" "$work/out/big"
 
     note "a sparse file of 1 GiB without data against cp"
     truncate -s 1G "$work/src/sparse"
-    alternate sparse
+    # The blocks each side allocates, for the row's input.
+    for side in ours ref; do
+        sparse_prepare
+        "sparse_$side" >/dev/null
+        sparse_check "$side"
+    done
+    wall_row sparse "copy a sparse file (CopyDirEntry, holes kept)" \
+        "1 GiB, no data; blocks allocated: ours $(cat "$work/sparse_blocks_ours"), cp $(cat "$work/sparse_blocks_ref")" \
+        "cp" 2.0
     cmp "$work/src/sparse" "$work/out/sparse"
-    wall_row "copy a sparse file (CopyDirEntry, holes kept)" \
-        "1 GiB, no data; blocks allocated: ours $sparse_blocks_ours, cp $sparse_blocks_ref" "cp" 2.0
-    [ "$sparse_blocks_ours" -le "$sparse_blocks_ref" ] || {
-        note "the sparse copy allocated $sparse_blocks_ours blocks, cp $sparse_blocks_ref"
+    [ "$(cat "$work/sparse_blocks_ours")" -le "$(cat "$work/sparse_blocks_ref")" ] || {
+        note "the sparse copy allocated more blocks than cp"
         exit 1
     }
     rm -f "$work/src/sparse" "$work/out/sparse"
 
     note "copy of the tree against cp -r and sync -f, the copy dialog drawn for every file"
     settle_inodes
-    alternate tree
-    wall_row "copy a tree, the dialog drawn for each file (CopyDirEntry)" \
+    made_trees=yes
+    wall_row tree "copy a tree, the dialog drawn for each file (CopyDirEntry)" \
         "$tree_dirs directories × $tree_files files of 4 KiB ($((tree_dirs * tree_files)) files)" \
         "cp -r; sync -f" 1.5
     note "the same tree copy, then its file system flushed, against cp -r and sync -f"
-    alternate treeflush
-    wall_row "copy a tree, then flush (CopyDirEntry + FlushChanges)" \
+    wall_row treeflush "copy a tree, then flush (CopyDirEntry + FlushChanges)" \
         "$tree_dirs directories × $tree_files files of 4 KiB ($((tree_dirs * tree_files)) files)" \
         "cp -r; sync -f" 1.5
 
     note "delete of the tree against rm -rf"
-    alternate delete
-    wall_row "delete that tree (DeleteDirEntry)" "the copies made above" "rm -rf" 1.2
+    wall_row delete "delete that tree (DeleteDirEntry)" "the copies made above" "rm -rf" 1.2
 }
 
 note "setting up in $work"
@@ -561,10 +561,12 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
         "($(df -T "$work" | awk 'NR == 2 { print $2 }'))"
     echo "- load average: $load_before before, $load_after after; Release build, dummy display," \
         "font VL Gothic 10 points; instructions are this machine's, as callgrind counts them"
-    echo "- wall times are medians. Ours is the operation's call (CopyDirEntry, DeleteDirEntry) in a"
-    echo "  process that has opened the display and the fonts first, as the running file manager has;"
-    echo "  the reference is the whole cp or rm process. Our whole process, with its start-up, and the"
-    echo "  processor time (user + system) of both are given beside them."
+    echo "- wall times are hyperfine's runs, medians of both passes. Ours is the operation's time: our"
+    echo "  whole process less the median start-up of the same process without the operation"
+    echo "  ($(seconds "$startup_seconds") s: display, fonts, a listing), which the running file manager"
+    echo "  makes once; the reference is the whole cp or rm process. Our whole process and the mean"
+    echo "  processor time (user + system) of both are given beside them; every run is in"
+    echo "  $json_dir/."
     echo
     echo "| benchmark | input, rounds | ours (median) | reference (median) | ratio | goal | met |"
     echo "|---|---|---|---|---|---|---|"

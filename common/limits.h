@@ -37,9 +37,10 @@ constexpr size_t kCopyBlockSize = 1024 * 1024;
 constexpr size_t kCopyChunkSize = 128 * 1024;
 static_assert(kCopyBlockSize % kCopyChunkSize == 0, "a block is whole chunks");
 constexpr int kProgressCells = 20;
-// Complete copies that wait, open, for one flush before they take their names; a batch is also
-// flushed once it holds this many bytes, so a cut loses no more than that.
-constexpr int kWaitingCopies = 32;
+// Complete copies that wait, open, for one flush before they take their names: one flush of the
+// file system costs as much for one small file as for hundreds. A batch is also flushed once it
+// holds this many bytes, so that a cut leaves no more than that unnamed.
+constexpr int kWaitingCopies = 256;
 constexpr long long kWaitingCopyBytes = 32LL * 1024 * 1024;
 
 // Folded text: rows of a line table and bytes of a row, terminator included.

@@ -209,6 +209,23 @@ struct FailingCard {
     std::string operator/(const std::string &name) const { return point / name; }
 };
 
+// A copy of more files than the process may open names the waiting ones first.
+TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
+    TempDir src, dst;
+    MakeDir(src / "d");
+    for (int i = 0; i < 60; i++)
+        WriteFile(src / ("d/f" + std::to_string(i)), std::to_string(i));
+    OperationRun copy = RunFileOperation([&] {
+        struct rlimit open_files = {32, 32};
+        setrlimit(RLIMIT_NOFILE, &open_files);
+        return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/");
+    });
+    EXPECT_EQ(copy.result, 1);
+    EXPECT_EQ(copy.popups, 0);
+    for (int i = 0; i < 60; i++)
+        EXPECT_EQ(ReadFile(dst / ("d/f" + std::to_string(i))), std::to_string(i)) << i;
+}
+
 TEST(SizeLimit, DataBeyondTheLargestOffsetOfTheDestinationIsAWriteFailureThere) {
     // A sparse source on a file system that holds larger files than the destination's (tmpfs
     // against the test directory's): its data lies where the destination cannot even seek.

@@ -261,13 +261,15 @@ static bool PartName(char *part, size_t part_size, const char *dest_path, int at
 }
 
 // Creates the file under which dest_path is written until it is complete, with the permission
-// bits mode (less the creation mask); its name goes into part, or stays empty when the file is
-// written where it stands: the destination exists already (a device, say).
-static int CreateDestination(const char *dest_path, mode_t mode, char *part, size_t part_size) {
+// bits mode (less the creation mask); its name goes into part and the attempt that found it free
+// into attempt, or part stays empty when the file is written where it stands: the destination
+// exists already (a device, say).
+static int CreateDestination(const char *dest_path, mode_t mode, char *part, size_t part_size,
+                             int &attempt) {
     part[0] = '\0';
     struct stat status;
     if (lstat(dest_path, &status) != 0 && errno == ENOENT) {
-        for (int attempt = 0; attempt < kPartNames; attempt++) {
+        for (attempt = 0; attempt < kPartNames; attempt++) {
             if (!PartName(part, part_size, dest_path, attempt))
                 break;
             int descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, mode);
@@ -281,8 +283,8 @@ static int CreateDestination(const char *dest_path, mode_t mode, char *part, siz
 
 // A complete copy still under its unfinished name, open, until its data is on the storage.
 struct WaitingCopy {
-    char part[kPathSize];
     char dest[kPathSize];
+    int attempt; // of its unfinished name (PartName)
     int descriptor;
 };
 
@@ -334,17 +336,19 @@ static bool FlushDirectoryOf(const char *path) {
 // Gives one waiting copy its final name once its data is stored, and closes it; the message of
 // its failure, or null.
 static const char *NameCopy(WaitingCopy &copy, bool file_system_flushed, bool filled_later) {
+    auto part = std::make_unique<char[]>(kPathSize);
+    PartName(part.get(), kPathSize, copy.dest, copy.attempt);
     if (!Stored(copy.descriptor, file_system_flushed)) {
         close(copy.descriptor);
         return "write %s failed";
     }
-    if (!RenameWithoutReplacing(copy.part, copy.dest)) {
+    if (!RenameWithoutReplacing(part.get(), copy.dest)) {
         // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
         bool taken = errno == EEXIST;
         close(copy.descriptor);
         if (!taken)
             return "write %s failed";
-        unlink(copy.part);
+        unlink(part.get());
         return "%s already exists";
     }
     bool written = !filled_later || (fsync(copy.descriptor) == 0 && FlushDirectoryOf(copy.dest));
@@ -358,7 +362,9 @@ int FinishCopies() {
     bool file_system_flushed = FlushWholeFileSystem(waiting[0].descriptor);
     // FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
     // when the file itself is written back: until then a cut would leave the name with nothing.
-    bool filled_later = OnFat(waiting[0].part);
+    auto part = std::make_unique<char[]>(kPathSize);
+    PartName(part.get(), kPathSize, waiting[0].dest, waiting[0].attempt);
+    bool filled_later = OnFat(part.get());
     const char *failed_format = nullptr;
     const char *failed_path = nullptr;
     for (int i = 0; i < waiting_count; i++) {
@@ -389,11 +395,11 @@ int FailCopy(int width, int height, const char *format, ...) {
 
 // Keeps a complete copy open under its unfinished name until FinishCopies names it; enough
 // waiting files or bytes are finished at once.
-static int AwaitName(int descriptor, const char *part, const char *dest, int64_t size) {
+static int AwaitName(int descriptor, int attempt, const char *dest, int64_t size) {
     if (!waiting)
         waiting = std::make_unique<WaitingCopy[]>(kWaitingCopies);
     WaitingCopy &copy = waiting[waiting_count++];
-    CopyString(copy.part, sizeof copy.part, part);
+    copy.attempt = attempt;
     CopyString(copy.dest, sizeof copy.dest, dest);
     copy.descriptor = descriptor;
     waiting_bytes += size;
@@ -412,7 +418,16 @@ int CopyFileLater(const char *dest_path, const char *source_path) {
         return FailCopy(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
     auto part = std::make_unique<char[]>(kPathSize);
     // The copy is no more open than its source: its permission bits, less the creation mask.
-    int descriptor = CreateDestination(dest_path, status.st_mode & 0777, part.get(), kPathSize);
+    int attempt = 0;
+    int descriptor =
+        CreateDestination(dest_path, status.st_mode & 0777, part.get(), kPathSize, attempt);
+    // A process allowed fewer open files than the waiting copies hold names them first.
+    if (descriptor < 0 && (errno == EMFILE || errno == ENFILE) && waiting_count > 0) {
+        if (!FinishCopies())
+            return 0;
+        descriptor =
+            CreateDestination(dest_path, status.st_mode & 0777, part.get(), kPathSize, attempt);
+    }
     if (descriptor < 0)
         return FailCopy(kPathErrorWidth, kPathErrorHeight, "can't create %s", dest_path);
     MarkChanged();
@@ -427,7 +442,7 @@ int CopyFileLater(const char *dest_path, const char *source_path) {
     if (outcome == CopyOutcome::kWriteFailed)
         return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
     if (part[0] != '\0')
-        return AwaitName(descriptor, part.get(), dest_path, status.st_size);
+        return AwaitName(descriptor, attempt, dest_path, status.st_size);
     if (close(descriptor) != 0)
         return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
     return 1;
