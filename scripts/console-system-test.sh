@@ -60,7 +60,11 @@ tools=$work/desktop-tools
 mkdir -p "$tools" "$tree"
 ln -sf "$(command -v busybox)" "$tools/df"
 ln -sf "$(command -v busybox)" "$tools/du"
-unshare -m sh -c "set -e
+# In a chroot, whose root cannot be made private, the mounts are seen outside the namespace until
+# they are undone at its end.
+unshare -m --propagation unchanged sh -c "mount --make-rprivate / 2>/dev/null || true
+trap 'umount $tree /boot 2>/dev/null || true' EXIT
+set -e
 mount -t tmpfs tmpfs $tree
 $tree_commands
 cp -r '$out/graphics' $tree/graphics
