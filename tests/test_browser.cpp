@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <SDL_ttf.h>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -392,4 +393,41 @@ TEST(NamingCommands, AnyEntryOfTheNameIsTakenLinksIncluded) {
     EXPECT_GT(readlink((dir / "dangling").c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(std::string(target), dir / "nowhere");
     EXPECT_FALSE(Exists(dir / "nowhere"));
+}
+
+// Runs the program itself with the arguments; standard error joins standard output.
+static ChildResult RunProgram(std::vector<std::string> arguments) {
+    return RunChild([&] {
+        dup2(STDOUT_FILENO, STDERR_FILENO);
+        std::vector<char *> argv;
+        std::string program = ZORVEL_PROGRAM;
+        argv.push_back(program.data());
+        for (std::string &argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        execv(program.c_str(), argv.data());
+        return 97;
+    });
+}
+
+TEST(Options, UsageErrorsSizesOutOfRangeAndAMissingFont) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out; // how what the program printed ends, standard error included
+    } cases[] = {
+        {{"-x"}, "Usage: zorvel [option]\n -s #         : font size\n -f fontfile  : font file\n"},
+        {{"-s"}, "Usage: zorvel [option]\n -s #         : font size\n -f fontfile  : font file\n"},
+        // Sizes outside 8 to 14 are ignored; a font that cannot be opened fails the start.
+        {{"-s", "8", "-s", "7", "-s", "15", "-s", "big", "-s", "14", "-f", "/nonexistent/f.ttf"},
+         "font size: 8\nfont size: 14\nfont file: /nonexistent/f.ttf\nerror: init failed\n"},
+    };
+    for (const auto &c : cases) {
+        ChildResult run = RunProgram(c.arguments);
+        EXPECT_EQ(run.status, 1) << c.arguments[0];
+        // The C library's own complaint may come first.
+        size_t from = run.out.size() - std::min(run.out.size(), c.out.size());
+        EXPECT_EQ(run.out.substr(from), c.out) << c.arguments[0];
+        EXPECT_EQ(run.out.find("font height"), std::string::npos) << c.arguments[0];
+    }
 }

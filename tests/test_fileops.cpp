@@ -210,6 +210,49 @@ struct FailingCard {
 };
 
 // A copy of more files than the process may open names the waiting ones first.
+TEST(StorageFaults, AFullDiskASizeLimitAndAFailingCardLeaveOnlyAnUnfinishedFile) {
+    // Each destination gives out partway through the file: a 1 MiB file system, a 5 MiB limit on
+    // a file's size (as FAT's below 4 GiB), a card whose writes fail on their way to the device.
+    TempDir src, limited;
+    const std::string big = Pattern(12 * 1024 * 1024);
+    WriteFile(src / "big", big);
+    SmallDisk full("size=1m");
+    FailingCard card;
+    const rlim_t none = RLIM_INFINITY, limit = 5 * 1024 * 1024;
+    const struct {
+        const char *what;
+        std::string dir;
+        bool ready; // false where mounting is refused
+        rlim_t size_limit;
+    } cases[] = {{"full disk", full.point.path, full.mounted, none},
+                 {"size limit", limited.path, true, limit},
+                 {"failing card", card.point.path, card.mounted, none}};
+    for (const auto &c : cases) {
+        if (!c.ready)
+            continue;
+        OperationRun copy = RunFileOperation([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit size = {c.size_limit, c.size_limit};
+            setrlimit(RLIMIT_FSIZE, &size);
+            return CopyDirEntry(c.dir.c_str(), src.path.c_str(), "big");
+        });
+        EXPECT_EQ(copy.result, 0) << c.what;
+        EXPECT_EQ(copy.popups, 1) << c.what;
+        EXPECT_EQ(copy.drawn, "bigwrite " + c.dir + "/big failed") << c.what;
+        EXPECT_FALSE(Exists(c.dir + "/big")) << c.what;
+        // What was written stays, under the name that says it is unfinished.
+        std::string kept = ReadFile(c.dir + "/big.zorvel-part");
+        EXPECT_GT(kept.size(), 0u) << c.what;
+        EXPECT_TRUE(big.compare(0, kept.size(), kept) == 0) << c.what;
+    }
+    // Where the file fits, it is copied again without removing anything first.
+    OperationRun retry = RunFileOperation(
+        [&] { return CopyDirEntry(limited.path.c_str(), src.path.c_str(), "big"); });
+    EXPECT_EQ(retry.result, 1);
+    EXPECT_TRUE(ReadFile(limited / "big") == big);
+    EXPECT_EQ(ReadFile(limited / "big.zorvel-part").size(), limit);
+}
+
 TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
     TempDir src, dst;
     MakeDir(src / "d");
