@@ -40,7 +40,10 @@ constexpr int kProgressCells = 20;
 // Complete copies that wait, open, for one flush before they take their names: one flush of the
 // file system costs as much for one small file as for hundreds. A batch is also flushed once it
 // holds this many bytes, so that a cut leaves no more than that unnamed.
-constexpr int kWaitingCopies = 256;
+constexpr int kWaitingCopies = 1024;
+// The final names of the waiting copies, one after another: room for the longest path at least.
+constexpr size_t kWaitingPathBytes = 128 * 1024;
+static_assert(kWaitingPathBytes >= kPathSize, "one waiting name of any length fits");
 constexpr long long kWaitingCopyBytes = 32LL * 1024 * 1024;
 
 // Folded text: rows of a line table and bytes of a row, terminator included.

@@ -254,10 +254,15 @@ TEST(StorageFaults, AFullDiskASizeLimitAndAFailingCardLeaveOnlyAnUnfinishedFile)
 }
 
 TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
+    // Folders after files, so that listing them needs a descriptor while copies wait.
     TempDir src, dst;
     MakeDir(src / "d");
-    for (int i = 0; i < 60; i++)
-        WriteFile(src / ("d/f" + std::to_string(i)), std::to_string(i));
+    for (int i = 0; i < 60; i++) {
+        if (i % 20 == 0)
+            MakeDir(src / ("d/s" + std::to_string(i)));
+        WriteFile(src / ("d/s" + std::to_string(i - i % 20) + "/f" + std::to_string(i)),
+                  std::to_string(i));
+    }
     OperationRun copy = RunFileOperation([&] {
         struct rlimit open_files = {32, 32};
         setrlimit(RLIMIT_NOFILE, &open_files);
@@ -266,7 +271,9 @@ TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
     EXPECT_EQ(copy.result, 1);
     EXPECT_EQ(copy.popups, 0);
     for (int i = 0; i < 60; i++)
-        EXPECT_EQ(ReadFile(dst / ("d/f" + std::to_string(i))), std::to_string(i)) << i;
+        EXPECT_EQ(ReadFile(dst / ("d/s" + std::to_string(i - i % 20) + "/f" + std::to_string(i))),
+                  std::to_string(i))
+            << i;
 }
 
 TEST(SizeLimit, DataBeyondTheLargestOffsetOfTheDestinationIsAWriteFailureThere) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -283,8 +284,8 @@ static int CreateDestination(const char *dest_path, mode_t mode, char *part, siz
 
 // A complete copy still under its unfinished name, open, until its data is on the storage.
 struct WaitingCopy {
-    char dest[kPathSize];
-    int attempt; // of its unfinished name (PartName)
+    const char *dest; // in waiting_paths
+    int attempt;      // of its unfinished name (PartName)
     int descriptor;
 };
 
@@ -293,6 +294,23 @@ struct WaitingCopy {
 static std::unique_ptr<WaitingCopy[]> waiting;
 static int waiting_count = 0;
 static int64_t waiting_bytes = 0;
+// Their final names, one after another.
+static std::unique_ptr<char[]> waiting_paths;
+static size_t waiting_paths_used = 0;
+
+// How many copies may wait: no more than half the files the process may open, so that the
+// listings and the copy itself always find a descriptor.
+static int WaitingLimit() {
+    static int limit = 0;
+    if (limit == 0) {
+        struct rlimit open_files;
+        limit = kWaitingCopies;
+        if (getrlimit(RLIMIT_NOFILE, &open_files) == 0 && open_files.rlim_cur != RLIM_INFINITY &&
+            open_files.rlim_cur / 2 < static_cast<rlim_t>(limit))
+            limit = open_files.rlim_cur / 2 > 1 ? static_cast<int>(open_files.rlim_cur / 2) : 1;
+    }
+    return limit;
+}
 
 // Writes the whole file system of descriptor to its storage at once, data and entries, with one
 // pass of the device; false when that failed, or on a kernel without syncfs.
@@ -380,6 +398,8 @@ int FinishCopies() {
     if (failed_format != nullptr)
         result = PopupError(kPathErrorWidth, kPathErrorHeight, failed_format, failed_path);
     waiting.reset();
+    waiting_paths.reset();
+    waiting_paths_used = 0;
     return result;
 }
 
@@ -396,16 +416,25 @@ int FailCopy(int width, int height, const char *format, ...) {
 // Keeps a complete copy open under its unfinished name until FinishCopies names it; enough
 // waiting files or bytes are finished at once.
 static int AwaitName(int descriptor, int attempt, const char *dest, int64_t size) {
-    if (!waiting)
+    size_t length = strlen(dest) + 1;
+    int result = 1;
+    // No room left for it: the ones waiting are named first.
+    if (waiting_count == WaitingLimit() || waiting_paths_used + length > kWaitingPathBytes)
+        result = FinishCopies();
+    if (!waiting) {
         waiting = std::make_unique<WaitingCopy[]>(kWaitingCopies);
-    WaitingCopy &copy = waiting[waiting_count++];
-    copy.attempt = attempt;
-    CopyString(copy.dest, sizeof copy.dest, dest);
-    copy.descriptor = descriptor;
+        waiting_paths = std::make_unique<char[]>(kWaitingPathBytes);
+    }
+    char *path = waiting_paths.get() + waiting_paths_used;
+    CopyString(path, length, dest);
+    waiting_paths_used += length;
+    waiting[waiting_count++] = {path, attempt, descriptor};
     waiting_bytes += size;
-    if (waiting_count == kWaitingCopies || waiting_bytes >= kWaitingCopyBytes)
-        return FinishCopies();
-    return 1;
+    if (waiting_bytes >= kWaitingCopyBytes) {
+        int finished = FinishCopies();
+        result = finished && result;
+    }
+    return result;
 }
 
 int CopyFileLater(const char *dest_path, const char *source_path) {
