@@ -107,6 +107,8 @@ while IFS= read -r row; do
   (cd "$build" && SDL_VIDEODRIVER=dummy ctest -j"$jobs" --timeout "$per_test_timeout" \
     >"$log/$id.tests" 2>&1)
   restore
+  # A test that a fault made time out leaves its temporary tree behind, at times gigabytes.
+  rm -rf /tmp/zorvel-test-*
   total=$((total + 1))
   failed=$(sed -n '/The following tests FAILED:/,$p' "$log/$id.tests" |
     sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' | tr '\n' ' ')

@@ -254,14 +254,13 @@ TEST(StorageFaults, AFullDiskASizeLimitAndAFailingCardLeaveOnlyAnUnfinishedFile)
 }
 
 TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
-    // Folders after files, so that listing them needs a descriptor while copies wait.
+    // A folder of one file after another: each needs a descriptor to be listed while the
+    // copies before it wait, open.
     TempDir src, dst;
     MakeDir(src / "d");
     for (int i = 0; i < 60; i++) {
-        if (i % 20 == 0)
-            MakeDir(src / ("d/s" + std::to_string(i)));
-        WriteFile(src / ("d/s" + std::to_string(i - i % 20) + "/f" + std::to_string(i)),
-                  std::to_string(i));
+        MakeDir(src / ("d/s" + std::to_string(i)));
+        WriteFile(src / ("d/s" + std::to_string(i) + "/f"), std::to_string(i));
     }
     OperationRun copy = RunFileOperation([&] {
         struct rlimit open_files = {32, 32};
@@ -271,9 +270,7 @@ TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
     EXPECT_EQ(copy.result, 1);
     EXPECT_EQ(copy.popups, 0);
     for (int i = 0; i < 60; i++)
-        EXPECT_EQ(ReadFile(dst / ("d/s" + std::to_string(i - i % 20) + "/f" + std::to_string(i))),
-                  std::to_string(i))
-            << i;
+        EXPECT_EQ(ReadFile(dst / ("d/s" + std::to_string(i) + "/f")), std::to_string(i)) << i;
 }
 
 TEST(SizeLimit, DataBeyondTheLargestOffsetOfTheDestinationIsAWriteFailureThere) {
@@ -290,8 +287,13 @@ TEST(SizeLimit, DataBeyondTheLargestOffsetOfTheDestinationIsAWriteFailureThere) 
         ASSERT_EQ(pwrite(descriptor, "data", 4, far), 4);
         close(descriptor);
     }
-    OperationRun copy = RunFileOperation(
-        [&] { return CopyDirEntry(dst.path.c_str(), disk.point.path.c_str(), "far"); });
+    // A copy that wrote the holes out instead would fill the disk: it stops at 64 MiB.
+    OperationRun copy = RunFileOperation([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit size = {64 << 20, 64 << 20};
+        setrlimit(RLIMIT_FSIZE, &size);
+        return CopyDirEntry(dst.path.c_str(), disk.point.path.c_str(), "far");
+    });
     EXPECT_EQ(copy.result, 0);
     EXPECT_EQ(copy.popups, 1);
     EXPECT_EQ(copy.drawn, "farwrite " + dst.path + "/far failed");
