@@ -312,17 +312,6 @@ static int WaitingLimit() {
     return limit;
 }
 
-// Writes the whole file system of descriptor to its storage at once, data and entries, with one
-// pass of the device; false when that failed, or on a kernel without syncfs.
-static bool FlushWholeFileSystem(int descriptor) {
-#ifdef SYS_syncfs
-    return syscall(SYS_syncfs, descriptor) == 0;
-#else
-    (void)descriptor;
-    return false;
-#endif
-}
-
 // Whether the file's data reached the storage. After a flush of its whole file system only the
 // file's own write-back errors are asked for, which costs no pass of the device; without one,
 // the file is flushed by itself.
@@ -377,7 +366,8 @@ static const char *NameCopy(WaitingCopy &copy, bool file_system_flushed, bool fi
 int FinishCopies() {
     if (waiting_count == 0)
         return 1;
-    bool file_system_flushed = FlushWholeFileSystem(waiting[0].descriptor);
+    // One pass of the device writes every waiting file's data and entries at once.
+    bool file_system_flushed = SyncFileSystem(waiting[0].descriptor);
     // FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
     // when the file itself is written back: until then a cut would leave the name with nothing.
     auto part = std::make_unique<char[]>(kPathSize);

@@ -54,6 +54,16 @@ mode_t CreationMask() {
     return mask;
 }
 
+bool SyncFileSystem(int descriptor) {
+#ifdef SYS_syncfs
+    return syscall(SYS_syncfs, descriptor) == 0;
+#else
+    (void)descriptor;
+    errno = ENOSYS;
+    return false;
+#endif
+}
+
 // Writes the file system of dir to its storage; false when the storage refused it.
 static bool StoreFileSystem(const char *dir) {
     int descriptor = open(dir, O_RDONLY | O_DIRECTORY);
@@ -62,16 +72,10 @@ static bool StoreFileSystem(const char *dir) {
         sync();
         return true;
     }
-    bool stored = false;
-#ifdef SYS_syncfs
-    stored = syscall(SYS_syncfs, descriptor) == 0;
-    bool refused = !stored && errno != ENOSYS;
-#else
-    bool refused = false;
-#endif
+    bool stored = SyncFileSystem(descriptor);
     // Kernels before 2.6.39 have no syncfs: the whole machine, then the directory's own flush
     // for an answer about its entries.
-    if (!stored && !refused) {
+    if (!stored && errno == ENOSYS) {
         sync();
         stored = fsync(descriptor) == 0 || errno == EINVAL;
     }
@@ -89,9 +93,8 @@ int FlushChanges(const char *dir, int result) {
     if (!changed_since_flush)
         return 1;
     changed_since_flush = false;
-    if (StoreFileSystem(dir))
-        return 1;
-    return result ? PopupError(kPathErrorWidth, kPathErrorHeight, "write %s failed", dir) : 0;
+    // A command that showed its own failure shows no second one for the flush.
+    return result ? FlushFileSystem(dir) : StoreFileSystem(dir);
 }
 
 int MoveDirEntry(const char *dest_dir, const char *source_dir, const char *name) {

@@ -13,6 +13,9 @@ int DeleteDirEntry(const char *dir, const char *name);
 // without it) before the caller shows the result; 1 when stored, 0 after showing "write DIR
 // failed".
 int FlushFileSystem(const char *dir);
+// Writes the whole file system that holds descriptor to its storage (syncfs); false when the
+// storage refused it, or with errno ENOSYS on a kernel without syncfs.
+bool SyncFileSystem(int descriptor);
 // Flushes the file system of dir as FlushFileSystem does when copy, move or delete changed
 // anything since the last flush; does nothing otherwise. A failure of the flush is shown only
 // when the command itself succeeded (result 1): one popup a command. Returns the flush's result.
