@@ -92,6 +92,12 @@ int __real_statfs64(const char *path, struct statfs64 *status);
 int __wrap_statfs64(const char *path, struct statfs64 *status);
 int __real_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
+int __real_open(const char *path, int flags, ...);
+int __wrap_open(const char *path, int flags, ...);
+int __real_open64(const char *path, int flags, ...);
+int __wrap_open64(const char *path, int flags, ...);
+int __real_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags);
+int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags);
 }
 
 static std::string drawn_text;
@@ -176,7 +182,15 @@ static std::string DescriptorPath(long descriptor) {
     char target[4096];
     snprintf(link, sizeof link, "/proc/self/fd/%ld", descriptor);
     ssize_t length = readlink(link, target, sizeof target - 1);
-    return length < 0 ? "?" : std::string(target, length);
+    if (length < 0)
+        return "?";
+    // A file made without a name reads as "DIR/#INODE (deleted)".
+    std::string path(target, length);
+    size_t hash = path.rfind("/#");
+    if (hash != std::string::npos && path.size() > 10 &&
+        path.substr(path.size() - 10) == " (deleted)")
+        return path.substr(0, hash + 1) + "(nameless)";
+    return path;
 }
 
 long __wrap_syscall(long number, ...) {
@@ -206,6 +220,44 @@ long __wrap_syscall(long number, ...) {
         LogFlush(std::string("rename ") + reinterpret_cast<const char *>(a[1]) + " " +
                  reinterpret_cast<const char *>(a[3]));
     return __real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+// Files made without a name: refused by FAT (also where the no-replace flag is) and, as EISDIR,
+// by the console's 2.6 kernel.
+static int OpenAsTheKernelWould(int (*real_open)(const char *, int, ...), const char *path,
+                                int flags, va_list arguments) {
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
+    if ((flags & O_TMPFILE) == O_TMPFILE &&
+        (kernel == Kernel::kOld || kernel == Kernel::kNoReplaceFlag || all_fat)) {
+        errno = kernel == Kernel::kOld ? EISDIR : EOPNOTSUPP;
+        return -1;
+    }
+    return real_open(path, flags, mode);
+}
+
+int __wrap_open(const char *path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    int descriptor = OpenAsTheKernelWould(__real_open, path, flags, arguments);
+    va_end(arguments);
+    return descriptor;
+}
+
+int __wrap_open64(const char *path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    int descriptor = OpenAsTheKernelWould(__real_open64, path, flags, arguments);
+    va_end(arguments);
+    return descriptor;
+}
+
+int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags) {
+    const char *fd_prefix = "/proc/self/fd/";
+    std::string from_path = from;
+    if (from_path.rfind(fd_prefix, 0) == 0)
+        from_path = DescriptorPath(atol(from + strlen(fd_prefix)));
+    LogFlush("link " + from_path + " " + to);
+    return __real_linkat(from_dir, from, to_dir, to, flags);
 }
 
 void __wrap_sync() {

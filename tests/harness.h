@@ -52,7 +52,8 @@ void RefuseHoleSeeks(bool refuse);
 enum class Kernel {
     kCurrent,
     kOld,            // syncfs, renameat2 and statx answer ENOSYS, as on the console's 2.6
-    kNoReplaceFlag,  // renameat2's no-replace flag refused (EINVAL), as some file systems do
+    kNoReplaceFlag,  // renameat2's no-replace flag refused (EINVAL) and files without a name
+                     // (O_TMPFILE) too, as FAT did before 4.9
     kQuietSyncfs,    // syncfs tells no failure of the storage, as before 5.8
     kEmptyKernelCopy // copy_file_range gives nothing, as for files of /proc and /sys
 };

@@ -184,15 +184,21 @@ TEST(CopyUnderATemporaryName, ACopyEndedMidwayLeavesNoCutShortFileUnderTheRealNa
     TempDir src, dst;
     const std::string big = Pattern(3 * kCopyBlockSize + 5);
     WriteFile(src / "big", big);
-    // The battery goes flat after the first cells: the process ends there.
-    // Twice: the second unfinished copy is written beside the first, with a digit.
-    for (int cut = 0; cut < 2; cut++) {
+    // The battery goes flat after the first cells: the process ends there. A copy written
+    // without a name leaves nothing; on the console's kernel it leaves its unfinished name, and
+    // the second such copy is written beside the first, with a digit.
+    auto cut_short = [&](const std::string &dir, const std::string &name, Kernel answers) {
         OperationRun killed = RunFileOperation([&] {
+            SetKernel(answers);
             ScriptOnFlip(3, [] { _exit(42); });
-            return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
+            return CopyDirEntry(dir.c_str(), src.path.c_str(), name.c_str());
         });
         EXPECT_EQ(killed.status, 42);
-    }
+    };
+    cut_short(dst.path, "big", Kernel::kCurrent);
+    EXPECT_EQ(Names(dst.path), std::vector<std::string>{});
+    cut_short(dst.path, "big", Kernel::kOld);
+    cut_short(dst.path, "big", Kernel::kOld);
     EXPECT_EQ(Names(dst.path), (std::vector<std::string>{"big.zorvel-part", "big.zorvel-part1"}));
     std::vector<std::string> left;
 
@@ -212,11 +218,7 @@ TEST(CopyUnderATemporaryName, ACopyEndedMidwayLeavesNoCutShortFileUnderTheRealNa
     for (const auto &[longest, kept] : cases) {
         TempDir out;
         WriteFile(src / longest, big);
-        OperationRun cut = RunFileOperation([&] {
-            ScriptOnFlip(3, [] { _exit(42); });
-            return CopyDirEntry(out.path.c_str(), src.path.c_str(), longest.c_str());
-        });
-        EXPECT_EQ(cut.status, 42);
+        cut_short(out.path, longest, Kernel::kOld);
         EXPECT_FALSE(Exists(out / longest));
         left = Names(out.path);
         ASSERT_EQ(left.size(), 1u);
@@ -306,18 +308,21 @@ TEST(FlushAfterCommands, EachChangeIsFlushedInItsDirectoryBeforeThePaneIsReliste
             return old_kernel ? "refused syncfs " + dir + "\nsync\nfsync " + dir + "\n"
                               : "syncfs " + dir + "\n";
         };
+        // Written without a name, the copy is flushed with its file system and its own errors
+        // asked for, then linked; the console's kernel has neither, and its copy is flushed by
+        // itself under an unfinished name, then renamed.
         const std::string part = root / "B/n.zorvel-part";
-        // With syncfs the file system is flushed once and the file's own errors asked for; without
-        // it, the file is flushed by itself.
-        const std::string stored = old_kernel
-                                       ? "refused syncfs " + part + "\nfsync " + part + "\n"
-                                       : "syncfs " + part + "\nsync_file_range " + part + "\n";
+        const std::string nameless = root / "B/(nameless)";
+        const std::string named = old_kernel
+                                      ? "refused syncfs " + part + "\nfsync " + part + "\nrename " +
+                                            part + " " + root / "B/n" + "\n"
+                                      : "syncfs " + nameless + "\nsync_file_range " + nameless +
+                                            "\nlink " + nameless + " " + root / "B/n" + "\n";
         const std::string relist = "opendir\nopendir\n";
         // The copy's data reaches the storage before it takes its name, then B is flushed before
         // it is relisted; the move flushes B before B and A; each delete A, after reading the
         // folder it deletes; the second refused copy only relists B.
-        EXPECT_EQ(run.flushes, stored + "rename " + part + " " + root / "B/n" + "\n" +
-                                   flush(root / "B") + relist + "rename " + root / "A/m" + " " +
+        EXPECT_EQ(run.flushes, named + flush(root / "B") + relist + "rename " + root / "A/m" + " " +
                                    root / "B/m" + "\n" + flush(root / "B") + relist + relist +
                                    flush(root / "A") + relist + relist + relist +
                                    flush(root / "A") + relist);

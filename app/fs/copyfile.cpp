@@ -261,19 +261,73 @@ static bool PartName(char *part, size_t part_size, const char *dest_path, int at
                       dest_path, kPartSuffix, digit);
 }
 
+// Puts the directory that holds path into dir: "." for a bare name. False when it does not fit.
+static bool DirectoryOf(char *dir, size_t dir_size, const char *path) {
+    if (!FormatInto(dir, dir_size, "%s", path))
+        return false;
+    char *slash = strrchr(dir, '/');
+    if (slash == nullptr)
+        return FormatInto(dir, dir_size, ".");
+    slash[slash == dir ? 1 : 0] = '\0';
+    return true;
+}
+
+// Where the kernel makes files without a name (O_TMPFILE) and they can be named through
+// /proc/self/fd, a copy is written nameless and linked under its final name once stored: one
+// directory entry made, where an unfinished name costs an entry made, renamed and removed. FAT
+// refuses it, and a 2.6 kernel answers EISDIR; those copies take unfinished names.
+static const int kNameless = -1;
+
+static int OpenNameless(const char *dest_path, mode_t mode) {
+#ifdef O_TMPFILE
+    static const bool proc_usable = access("/proc/self/fd", X_OK) == 0;
+    auto dir = std::make_unique<char[]>(kPathSize);
+    if (!proc_usable || !DirectoryOf(dir.get(), kPathSize, dest_path))
+        return -1;
+    return open(dir.get(), O_TMPFILE | O_WRONLY, mode);
+#else
+    (void)dest_path;
+    (void)mode;
+    return -1;
+#endif
+}
+
+// Gives a nameless file the name path, never replacing an entry.
+static bool LinkNameless(int descriptor, const char *path) {
+    char link[32];
+    return FormatInto(link, sizeof link, "/proc/self/fd/%d", descriptor) &&
+           linkat(AT_FDCWD, link, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Keeps what a nameless copy holds under the first free unfinished name, as a copy written
+// under one would stay; the errno of a failure that came before is kept.
+static void KeepNameless(int descriptor, const char *dest_path) {
+    int failure = errno;
+    auto part = std::make_unique<char[]>(kPathSize);
+    for (int attempt = 0; attempt < kPartNames; attempt++)
+        if (!PartName(part.get(), kPathSize, dest_path, attempt) ||
+            LinkNameless(descriptor, part.get()) || errno != EEXIST)
+            break;
+    errno = failure;
+}
+
 // Creates the file under which dest_path is written until it is complete, with the permission
-// bits mode (less the creation mask); its name goes into part and the attempt that found it free
-// into attempt, or part stays empty when the file is written where it stands: the destination
-// exists already (a device, say).
+// bits mode (less the creation mask): nameless where it can be (attempt is kNameless), else under
+// the attempt-th unfinished name, put into part; or part stays empty when the file is written
+// where it stands: the destination exists already (a device, say).
 static int CreateDestination(const char *dest_path, mode_t mode, char *part, size_t part_size,
                              int &attempt) {
     part[0] = '\0';
     struct stat status;
     if (lstat(dest_path, &status) != 0 && errno == ENOENT) {
+        attempt = kNameless;
+        int descriptor = OpenNameless(dest_path, mode);
+        if (descriptor >= 0)
+            return descriptor;
         for (attempt = 0; attempt < kPartNames; attempt++) {
             if (!PartName(part, part_size, dest_path, attempt))
                 break;
-            int descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, mode);
+            descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, mode);
             if (descriptor >= 0 || errno != EEXIST)
                 return descriptor;
         }
@@ -285,7 +339,7 @@ static int CreateDestination(const char *dest_path, mode_t mode, char *part, siz
 // A complete copy still under its unfinished name, open, until its data is on the storage.
 struct WaitingCopy {
     const char *dest; // in waiting_paths
-    int attempt;      // of its unfinished name (PartName)
+    int attempt;      // of its unfinished name (PartName), or kNameless
     int descriptor;
 };
 
@@ -326,12 +380,8 @@ static bool Stored(int descriptor, bool file_system_flushed) {
 // Flushes the directory that holds path, with the entries a rename changed in it.
 static bool FlushDirectoryOf(const char *path) {
     auto dir = std::make_unique<char[]>(kPathSize);
-    CopyString(dir.get(), kPathSize, path);
-    char *slash = strrchr(dir.get(), '/');
-    if (slash == nullptr)
-        CopyString(dir.get(), kPathSize, ".");
-    else
-        slash[slash == dir.get() ? 1 : 0] = '\0';
+    if (!DirectoryOf(dir.get(), kPathSize, path))
+        return false;
     int descriptor = open(dir.get(), O_RDONLY | O_DIRECTORY);
     if (descriptor < 0)
         return false;
@@ -340,9 +390,27 @@ static bool FlushDirectoryOf(const char *path) {
     return flushed;
 }
 
+// Names a nameless waiting copy once its data is stored, and closes it; what it holds stays under
+// an unfinished name when it cannot take its own. The message of its failure, or null.
+static const char *LinkCopy(WaitingCopy &copy, bool file_system_flushed) {
+    const char *failure = nullptr;
+    if (!Stored(copy.descriptor, file_system_flushed))
+        failure = "write %s failed";
+    else if (!LinkNameless(copy.descriptor, copy.dest))
+        // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
+        failure = errno == EEXIST ? "%s already exists" : "write %s failed";
+    if (failure != nullptr && failure[0] == 'w')
+        KeepNameless(copy.descriptor, copy.dest);
+    if (close(copy.descriptor) != 0 && failure == nullptr)
+        failure = "write %s failed";
+    return failure;
+}
+
 // Gives one waiting copy its final name once its data is stored, and closes it; the message of
 // its failure, or null.
 static const char *NameCopy(WaitingCopy &copy, bool file_system_flushed, bool filled_later) {
+    if (copy.attempt == kNameless)
+        return LinkCopy(copy, file_system_flushed);
     auto part = std::make_unique<char[]>(kPathSize);
     PartName(part.get(), kPathSize, copy.dest, copy.attempt);
     if (!Stored(copy.descriptor, file_system_flushed)) {
@@ -371,8 +439,13 @@ int FinishCopies() {
     // FAT writes a renamed file's new entry empty (no size, no first cluster) and fills it in only
     // when the file itself is written back: until then a cut would leave the name with nothing.
     auto part = std::make_unique<char[]>(kPathSize);
-    PartName(part.get(), kPathSize, waiting[0].dest, waiting[0].attempt);
-    bool filled_later = OnFat(part.get());
+    bool filled_later = false;
+    for (int i = 0; i < waiting_count; i++)
+        if (waiting[i].attempt != kNameless) {
+            PartName(part.get(), kPathSize, waiting[i].dest, waiting[i].attempt);
+            filled_later = OnFat(part.get());
+            break;
+        }
     const char *failed_format = nullptr;
     const char *failed_path = nullptr;
     for (int i = 0; i < waiting_count; i++) {
@@ -454,13 +527,15 @@ int CopyFileLater(const char *dest_path, const char *source_path) {
     CopyOutcome outcome = CopyData(fileno(source.get()), descriptor, status, progress);
     source.reset();
     // A file cut short keeps its unfinished name: only a complete one is ever named.
+    if (outcome != CopyOutcome::kDone && attempt == kNameless && part[0] == '\0')
+        KeepNameless(descriptor, dest_path);
     if (outcome != CopyOutcome::kDone)
         close(descriptor);
     if (outcome == CopyOutcome::kReadFailed)
         return FailCopy(kPathErrorWidth, kPathErrorHeight, "read %s failed", source_path);
     if (outcome == CopyOutcome::kWriteFailed)
         return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
-    if (part[0] != '\0')
+    if (part[0] != '\0' || attempt == kNameless)
         return AwaitName(descriptor, attempt, dest_path, status.st_size);
     if (close(descriptor) != 0)
         return FailCopy(kPathErrorWidth, kPathErrorHeight, "write %s failed", dest_path);
