@@ -252,7 +252,7 @@ wall_row() {
     ours=$(side_median ours "$name")
     ref=$(side_median reference "$name")
     # A run shorter than the start-up's own spread counts as taking no time of its own.
-    call=$(awk -v o="$ours" -v s="$startup_seconds" 'BEGIN { c = o - s; printf "%.6f\n", c > 0 ? c : 0 }')
+    call=$(awk -v o="$ours" -v s="$startup_seconds" 'BEGIN { c = o - s; printf "%.6f\n", (c > 0 ? c : 0) }')
     row "$label" "$input; hyperfine, 1 warm-up + $half runs a side, twice, the order swapped" \
         "$(seconds "$call") s (whole process $(seconds "$ours") s, processor $(seconds "$(side_processor ours "$name")") s)" \
         "$reference $(seconds "$ref") s (processor $(seconds "$(side_processor reference "$name")") s)" \
