@@ -311,29 +311,26 @@ static void KeepNameless(int descriptor, const char *dest_path) {
     errno = failure;
 }
 
-// Creates the file under which dest_path is written until it is complete, with the permission
-// bits mode (less the creation mask): nameless where it can be (attempt is kNameless), else under
-// the attempt-th unfinished name, put into part; or part stays empty when the file is written
-// where it stands: the destination exists already (a device, say).
+// Creates the file under which the new dest_path is written until it is complete, with the
+// permission bits mode (less the creation mask): nameless where it can be (attempt is kNameless),
+// else under the attempt-th unfinished name, put into part; when no unfinished name is free,
+// part stays empty and the file is made under dest_path itself, never over an entry there.
 static int CreateDestination(const char *dest_path, mode_t mode, char *part, size_t part_size,
                              int &attempt) {
     part[0] = '\0';
-    struct stat status;
-    if (lstat(dest_path, &status) != 0 && errno == ENOENT) {
-        attempt = kNameless;
-        int descriptor = OpenNameless(dest_path, mode);
-        if (descriptor >= 0)
+    attempt = kNameless;
+    int descriptor = OpenNameless(dest_path, mode);
+    if (descriptor >= 0)
+        return descriptor;
+    for (attempt = 0; attempt < kPartNames; attempt++) {
+        if (!PartName(part, part_size, dest_path, attempt))
+            break;
+        descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, mode);
+        if (descriptor >= 0 || errno != EEXIST)
             return descriptor;
-        for (attempt = 0; attempt < kPartNames; attempt++) {
-            if (!PartName(part, part_size, dest_path, attempt))
-                break;
-            descriptor = open(part, O_WRONLY | O_CREAT | O_EXCL, mode);
-            if (descriptor >= 0 || errno != EEXIST)
-                return descriptor;
-        }
-        part[0] = '\0';
     }
-    return open(dest_path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    part[0] = '\0';
+    return open(dest_path, O_WRONLY | O_CREAT | O_EXCL, mode);
 }
 
 // A complete copy still under its unfinished name, open, until its data is on the storage.
