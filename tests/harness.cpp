@@ -254,9 +254,17 @@ int __wrap_open64(const char *path, int flags, ...) {
 int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags) {
     const char *fd_prefix = "/proc/self/fd/";
     std::string from_path = from;
-    if (from_path.rfind(fd_prefix, 0) == 0)
+    if ((flags & AT_EMPTY_PATH) != 0 && from_path.empty())
+        from_path = DescriptorPath(from_dir);
+    else if (from_path.rfind(fd_prefix, 0) == 0)
         from_path = DescriptorPath(atol(from + strlen(fd_prefix)));
     LogFlush("link " + from_path + " " + to);
+    // Kernels before 6.10 (Debian 12's among them) let only a process with root's rights link a
+    // descriptor itself.
+    if ((flags & AT_EMPTY_PATH) != 0 && geteuid() != 0) {
+        errno = ENOENT;
+        return -1;
+    }
     return __real_linkat(from_dir, from, to_dir, to, flags);
 }
 

@@ -232,21 +232,36 @@ TEST(CopyUnderATemporaryName, ACopyEndedMidwayLeavesNoCutShortFileUnderTheRealNa
 }
 
 TEST(CopyUnderATemporaryName, NeverReplacesAnEntryThatAppearedMeanwhile) {
-    // With the no-replace rename, on a kernel without it, and on a file system that refuses it.
-    for (Kernel kernel : {Kernel::kCurrent, Kernel::kOld, Kernel::kNoReplaceFlag}) {
-        SCOPED_TRACE(static_cast<int>(kernel));
+    // With the no-replace rename, on a kernel without it, and on a file system that refuses it;
+    // and as a user without root's rights, who names a nameless copy another way.
+    const struct {
+        Kernel kernel;
+        bool ordinary_user;
+    } cases[] = {{Kernel::kCurrent, false},
+                 {Kernel::kOld, false},
+                 {Kernel::kNoReplaceFlag, false},
+                 {Kernel::kCurrent, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.kernel) + 10 * c.ordinary_user);
         TempDir src, dst;
         const std::string big = Pattern(2 * kCopyBlockSize);
         WriteFile(src / "big", big);
+        chmod(src.path.c_str(), 0755);
+        chmod(dst.path.c_str(), 0777);
+        auto answers = [&] {
+            SetKernel(c.kernel);
+            if (c.ordinary_user && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(3);
+        };
         OperationRun copy = RunFileOperation([&] {
-            SetKernel(kernel);
+            answers();
             return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
         });
         EXPECT_EQ(copy.result, 1);
         EXPECT_TRUE(ReadFile(dst / "big") == big);
         unlink((dst / "big").c_str());
         copy = RunFileOperation([&] {
-            SetKernel(kernel);
+            answers();
             ScriptOnFlip(3, [&] { WriteFile(dst / "big", "theirs"); });
             return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
         });

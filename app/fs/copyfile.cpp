@@ -292,8 +292,17 @@ static int OpenNameless(const char *dest_path, mode_t mode) {
 #endif
 }
 
-// Gives a nameless file the name path, never replacing an entry.
+// Gives a nameless file the name path, never replacing an entry. Straight from the descriptor
+// where the process may (root, as on the console), which spares a walk through /proc a file.
 static bool LinkNameless(int descriptor, const char *path) {
+    static bool from_descriptor_refused = false;
+    if (!from_descriptor_refused) {
+        if (linkat(descriptor, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT)
+            return false;
+        from_descriptor_refused = true;
+    }
     char link[32];
     return FormatInto(link, sizeof link, "/proc/self/fd/%d", descriptor) &&
            linkat(AT_FDCWD, link, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
