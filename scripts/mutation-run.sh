@@ -104,11 +104,13 @@ while IFS= read -r row; do
     printf 'NO-BUILD  %-24s %s (see %s)\n' "$id" "$file" "$log/$id.build"
     continue
   fi
-  (cd "$build" && SDL_VIDEODRIVER=dummy ctest -j"$jobs" --timeout "$per_test_timeout" \
-    >"$log/$id.tests" 2>&1)
+  # The tests make their trees in a folder of this run's own: a test that a fault made time out
+  # leaves its tree behind, at times gigabytes, and only this run's are removed.
+  trees=$(mktemp -d /tmp/zorvel-mutation-XXXXXX) && chmod 711 "$trees"
+  (cd "$build" && TMPDIR=$trees SDL_VIDEODRIVER=dummy ctest -j"$jobs" \
+    --timeout "$per_test_timeout" >"$log/$id.tests" 2>&1)
   restore
-  # A test that a fault made time out leaves its temporary tree behind, at times gigabytes.
-  rm -rf /tmp/zorvel-test-*
+  rm -rf "$trees"
   total=$((total + 1))
   failed=$(sed -n '/The following tests FAILED:/,$p' "$log/$id.tests" |
     sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' | tr '\n' ' ')

@@ -51,53 +51,35 @@ static std::multimap<int, std::function<void()>> flip_actions;
 static std::multimap<int, std::function<void()>> open_dir_actions;
 static int open_dir_count = 0;
 
+// Declares the real function and its wrap (the linker's --wrap) with the same parameters.
+#define WRAPPED(type, name, ...)                                                                   \
+    type __real_##name(__VA_ARGS__);                                                               \
+    type __wrap_##name(__VA_ARGS__)
+
 extern "C" {
-Uint8 *__real_SDL_GetKeyState(int *numkeys);
-Uint8 *__wrap_SDL_GetKeyState(int *numkeys);
-void __real_SDL_Delay(Uint32 ms);
-void __wrap_SDL_Delay(Uint32 ms);
-int __real_SDL_Flip(SDL_Surface *screen);
-int __wrap_SDL_Flip(SDL_Surface *screen);
-void __real_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h);
-void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h);
-void __real_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects);
-void __wrap_SDL_UpdateRects(SDL_Surface *screen, int count, SDL_Rect *rects);
-ssize_t __real_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
-                               size_t length, unsigned int flags);
-ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
-                               size_t length, unsigned int flags);
-off_t __real_lseek(int fd, off_t offset, int whence);
-off_t __wrap_lseek(int fd, off_t offset, int whence);
-off64_t __real_lseek64(int fd, off64_t offset, int whence);
-off64_t __wrap_lseek64(int fd, off64_t offset, int whence);
-SDL_Surface *__real_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg);
-SDL_Surface *__wrap_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg);
-SDL_Surface *__real_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
-                                          SDL_Color bg);
-SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
-                                          SDL_Color bg);
-DIR *__real_opendir(const char *path);
-DIR *__wrap_opendir(const char *path);
-long __real_syscall(long number, ...);
-long __wrap_syscall(long number, ...);
-void __real_sync();
-void __wrap_sync();
-int __real_fsync(int descriptor);
-int __wrap_fsync(int descriptor);
-int __real_rename(const char *from, const char *to);
-int __wrap_rename(const char *from, const char *to);
-int __real_statfs(const char *path, struct statfs *status);
-int __wrap_statfs(const char *path, struct statfs *status);
-int __real_statfs64(const char *path, struct statfs64 *status);
-int __wrap_statfs64(const char *path, struct statfs64 *status);
-int __real_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
-int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags);
-int __real_open(const char *path, int flags, ...);
-int __wrap_open(const char *path, int flags, ...);
-int __real_open64(const char *path, int flags, ...);
-int __wrap_open64(const char *path, int flags, ...);
-int __real_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags);
-int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags);
+WRAPPED(Uint8 *, SDL_GetKeyState, int *numkeys);
+WRAPPED(void, SDL_Delay, Uint32 ms);
+WRAPPED(int, SDL_Flip, SDL_Surface *screen);
+WRAPPED(void, SDL_UpdateRect, SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h);
+WRAPPED(void, SDL_UpdateRects, SDL_Surface *screen, int count, SDL_Rect *rects);
+WRAPPED(ssize_t, copy_file_range, int in, loff_t *in_offset, int out, loff_t *out_offset,
+        size_t length, unsigned int flags);
+WRAPPED(off_t, lseek, int fd, off_t offset, int whence);
+WRAPPED(off64_t, lseek64, int fd, off64_t offset, int whence);
+WRAPPED(SDL_Surface *, TTF_RenderUTF8_Blended, TTF_Font *font, const char *text, SDL_Color fg);
+WRAPPED(SDL_Surface *, TTF_RenderUTF8_Shaded, TTF_Font *font, const char *text, SDL_Color fg,
+        SDL_Color bg);
+WRAPPED(DIR *, opendir, const char *path);
+WRAPPED(long, syscall, long number, ...);
+WRAPPED(void, sync, void);
+WRAPPED(int, fsync, int descriptor);
+WRAPPED(int, rename, const char *from, const char *to);
+WRAPPED(int, statfs, const char *path, struct statfs *status);
+WRAPPED(int, statfs64, const char *path, struct statfs64 *status);
+WRAPPED(int, sync_file_range, int descriptor, off64_t offset, off64_t length, unsigned flags);
+WRAPPED(int, open, const char *path, int flags, ...);
+WRAPPED(int, open64, const char *path, int flags, ...);
+WRAPPED(int, linkat, int from_dir, const char *from, int to_dir, const char *to, int flags);
 }
 
 static std::string drawn_text;
@@ -786,7 +768,27 @@ std::string Pattern(size_t size) {
     return content;
 }
 
-TempDir::TempDir() : TempDir("/tmp") {}
+// The test process's own folder for its trees, in TMPDIR or /tmp, made on first use and removed
+// at its end: a test that goes up from its tree lists only these, however full /tmp is.
+static std::string TestRunDir() {
+    static std::string dir = [] {
+        const char *base = getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                              "/zorvel-test-run-XXXXXX";
+        if (mkdtemp(&pattern[0]) == nullptr || chmod(pattern.c_str(), 0711) != 0)
+            abort();
+        static const pid_t owner = getpid();
+        static std::string made = pattern;
+        atexit([] {
+            if (getpid() == owner)
+                rmdir(made.c_str());
+        });
+        return pattern;
+    }();
+    return dir;
+}
+
+TempDir::TempDir() : TempDir(TestRunDir()) {}
 
 TempDir::TempDir(const std::string &parent) {
     std::string pattern = parent + "/zorvel-test-XXXXXX";
