@@ -106,7 +106,7 @@ while IFS= read -r row; do
   fi
   # The tests make their trees in a folder of this run's own: a test that a fault made time out
   # leaves its tree behind, at times gigabytes, and only this run's are removed.
-  trees=$(mktemp -d /tmp/zorvel-mutation-XXXXXX) && chmod 711 "$trees"
+  trees=$(mktemp -d /tmp/zm-XXXXXX) && chmod 711 "$trees"
   (cd "$build" && TMPDIR=$trees SDL_VIDEODRIVER=dummy ctest -j"$jobs" \
     --timeout "$per_test_timeout" >"$log/$id.tests" 2>&1)
   restore

@@ -773,8 +773,8 @@ std::string Pattern(size_t size) {
 static std::string TestRunDir() {
     static std::string dir = [] {
         const char *base = getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                              "/zorvel-test-run-XXXXXX";
+        std::string pattern =
+            std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/zt-XXXXXX";
         if (mkdtemp(&pattern[0]) == nullptr || chmod(pattern.c_str(), 0711) != 0)
             abort();
         static const pid_t owner = getpid();
@@ -791,7 +791,7 @@ static std::string TestRunDir() {
 TempDir::TempDir() : TempDir(TestRunDir()) {}
 
 TempDir::TempDir(const std::string &parent) {
-    std::string pattern = parent + "/zorvel-test-XXXXXX";
+    std::string pattern = parent + "/t-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr)
         abort();
     path = pattern;
