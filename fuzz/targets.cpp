@@ -197,7 +197,15 @@ static void Run() {
 // name of its entry.
 enum Kind { kFile, kDirectory, kLinkToDirectory, kLinkToFile, kDanglingLink, kPipe, kKinds };
 
-static const char *const kLinkTargets[] = {".", "/etc/passwd", "/nonexistent/zorvel"};
+// Makes the entry at path; 0 once made.
+static int Make(const std::string &path, int kind) {
+    static const char *const kLinkTargets[] = {".", "/etc/passwd", "/nonexistent/zorvel"};
+    if (kind == kDirectory)
+        return mkdir(path.c_str(), 0755);
+    if (kind == kFile || kind == kPipe)
+        return mknod(path.c_str(), (kind == kFile ? S_IFREG : S_IFIFO) | 0644, 0);
+    return symlink(kLinkTargets[kind - kLinkToDirectory], path.c_str());
+}
 
 static void Run() {
     int capacity_choice = Take(1);
@@ -215,12 +223,8 @@ static void Run() {
             name += "_";
         std::set<std::string> &group = groups[kind == kDirectory ? 0 : 1];
         // A group holds at most kGroupLimit - 1 entries; a name already taken is not made again.
-        std::string path = dir + ("/" + name);
         if (static_cast<int>(group.size()) >= kGroupLimit - 1 ||
-            (kind == kDirectory ? mkdir(path.c_str(), 0755)
-             : kind == kFile || kind == kPipe
-                 ? mknod(path.c_str(), kind == kFile ? S_IFREG : S_IFIFO, 0)
-                 : symlink(kLinkTargets[kind - kLinkToDirectory], path.c_str())) != 0)
+            Make(dir + ("/" + name), kind) != 0)
             continue;
         // A directory's name with its "/" must fit a slot, or it is left out: cut short, it would
         // stand for another name.
