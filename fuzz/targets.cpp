@@ -43,7 +43,7 @@ static std::unique_ptr<char[]> TakeString(size_t count) {
 // Ends the run as a crash that libFuzzer keeps, saying what went wrong.
 #define CHECK(holds, what) ((holds) ? void() : (fputs("fuzz: " what "\n", stderr), abort()))
 
-// Count items with every byte the mark, so that a check sees which ones were written.
+// count items, exactly, every byte the mark: a check then sees which bytes were written.
 template <typename T> static std::unique_ptr<T[]> Marked(size_t count) {
     auto items = std::unique_ptr<T[]>(new T[count]);
     memset(items.get(), kMark, sizeof(T) * count);
