@@ -1,0 +1,267 @@
+// The libFuzzer targets, one program each: the build defines FUZZ_<TARGET> for the one it makes.
+// Each reads its numbers and text from the front of the input, runs one function of the program
+// on buffers of exactly the size it is given, so that the sanitizers see any access past them,
+// and crashes with what went wrong when a check fails.
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/fs/fileops.h"
+#include "app/fs/listing.h"
+#include "app/infopopups.h"
+#include "app/session.h"
+#include "common/buttons.h"
+#include "dialogs/dialogbox.h"
+#include "dialogs/lineinput.h"
+#include "tests/font_reads.h"
+
+static const char kMark = '#';
+
+// The input not read yet; past its end every number is 0.
+static const uint8_t *input;
+static size_t left;
+
+// A little-endian number of the given bytes (at most 2).
+static int Take(int bytes) {
+    int value = 0;
+    for (int i = 0; i < bytes && left > 0; i++, left--)
+        value |= *input++ << (8 * i);
+    return value;
+}
+
+// The next count bytes (fewer at the end) and a terminator.
+static std::unique_ptr<char[]> TakeString(size_t count) {
+    auto text = std::unique_ptr<char[]>(new char[std::min(count, left) + 1]());
+    for (size_t i = 0; i < count && left > 0; i++)
+        text[i] = static_cast<char>(Take(1));
+    return text;
+}
+
+// Ends the run as a crash that libFuzzer keeps, saying what went wrong.
+#define CHECK(holds, what) ((holds) ? void() : (fputs("fuzz: " what "\n", stderr), abort()))
+
+// count items, exactly, every byte the mark: a check then sees which bytes were written.
+template <typename T> static std::unique_ptr<T[]> Marked(size_t count) {
+    auto items = std::unique_ptr<T[]>(new T[count]);
+    memset(items.get(), kMark, sizeof(T) * count);
+    return items;
+}
+
+inline bool AllMarks(const char *from, size_t bytes) {
+    return std::string(from, bytes).find_first_not_of(kMark) == std::string::npos;
+}
+
+#if defined(FUZZ_FOLD_STRING)
+// FoldString on any text, width, height, line height, font size and table size: its last row
+// lies in the table, a text of ASCII is never refused, and its rows, each terminated and no wider
+// than the width, put back together are the start of the text.
+static const int kFontSizes[] = {4, 6, 8, 10, 12, 14};
+static TTF_Font *fonts[std::size(kFontSizes)];
+
+static void Run() {
+    if (fonts[0] == nullptr) {
+        TTF_CloseFont(font); // Init's, which would be lost once one of these is set
+        for (size_t i = 0; i < std::size(kFontSizes); i++)
+            fonts[i] = TTF_OpenFont(ZORVEL_FUZZ_FONT, kFontSizes[i]);
+    }
+    // Widths of either sign; heights as the unsigned 16-bit rectangle fields bring them, and
+    // small negative ones too.
+    int max_width = static_cast<int16_t>(Take(2)), max_height = Take(2) - 64;
+    int row_count = 1 + Take(1) % kFoldRows;
+    option.font_height = Take(1) % 32;
+    font = fonts[Take(1) % std::size(kFontSizes)];
+    auto text = TakeString(left);
+    auto rows = Marked<FoldRow>(row_count);
+    int last = FoldString(max_width, max_height, text.get(), rows.get(), row_count);
+
+    CHECK(last >= -1 && last < row_count, "the last row lies outside the table");
+    size_t length = strlen(text.get());
+    bool ascii = std::all_of(&text[0], &text[length], [](char c) { return (c & 0x80) == 0; });
+    CHECK(last != -1 || !ascii, "a text of ASCII characters was refused");
+    size_t at = 0;
+    for (int row = 0; row <= last; row++) {
+        size_t row_length = strnlen(rows[row], kFoldRowSize);
+        CHECK(row_length < kFoldRowSize, "a row is not terminated");
+        CHECK(at + row_length <= length && memcmp(rows[row], &text[at], row_length) == 0,
+              "the rows are not the start of the text");
+        at += row_length;
+        // A row ends at a line feed, which no row holds, or before a character that did not fit.
+        at += row < last && text[at] == '\n';
+        int width = 0;
+        TTF_SizeUTF8(font, rows[row], &width, nullptr);
+        CHECK(row_length == 0 || width <= max_width, "a row is wider than the width");
+    }
+}
+
+#elif defined(FUZZ_SPLIT_BY_SPACE)
+// SplitBySpace on any text into tables of any size: it stores at most `most` words, each the
+// first 49 bytes of a word, writes no row beyond its count, and its count agrees with a plain
+// reading of the text: separators before the first word make an empty first word, runs of
+// separators between words make none.
+static void Run() {
+    int most = Take(1) % (kDiskWords + 3);
+    auto text = TakeString(left);
+    auto words = Marked<ReportWord>(most + 1); // the last row stands for any row beyond
+    int count = SplitBySpace(text.get(), words.get(), most);
+
+    std::vector<std::string> expected;
+    for (const char *at = text.get(); *at != '\0' && static_cast<int>(expected.size()) < most;) {
+        size_t length = strcspn(at, " \t\n");
+        expected.emplace_back(at, std::min(length, kWordSize - 1));
+        at += length + strspn(at + length, " \t\n");
+    }
+    CHECK(count == static_cast<int>(expected.size()), "another count of words");
+    for (int i = 0; i < count; i++)
+        CHECK(strnlen(words[i], kWordSize) < kWordSize && expected[i] == words[i], "another word");
+    CHECK(AllMarks(words[count], (most + 1 - count) * kWordSize), "a row past the count written");
+}
+
+#elif defined(FUZZ_BASE_NAME)
+// BaseName on any path into an output just large enough for the last component or larger: it
+// gives that output back holding the component, trailing slashes left out.
+static void Run() {
+    size_t spare = Take(1) % 8;
+    auto path = TakeString(left);
+    // The trailing slashes left out, then everything to the last slash (npos + 1 is 0).
+    std::string expected = path.get();
+    expected.erase(expected.find_last_not_of('/') + 1);
+    expected.erase(0, expected.rfind('/') + 1);
+    // A component that does not fit ends the process, by design: sizes here always fit.
+    size_t size = expected.size() + 1 + spare;
+    auto output = Marked<char>(size);
+    CHECK(BaseName(output.get(), path.get(), size) == output.get(), "not the output buffer");
+    CHECK(strnlen(output.get(), size) < size && expected == output.get(), "another component");
+}
+
+#elif defined(FUZZ_LINE_INPUT)
+// The line-input dialog driven by any sequence of button states, with any capacity, visible
+// count, box size and initial text: it hands back at most capacity bytes with their terminator,
+// types only printable codes, and leaves the result alone when it refuses its box.
+// Samples after the script before the dialog must have finished, and those taken so far.
+static const size_t kFinishingSamples = 10000;
+static size_t finishing;
+
+extern "C" {
+Uint8 *__real_SDL_GetKeyState(int *numkeys);
+SDL_Surface *__real_TTF_RenderUTF8_Shaded(TTF_Font *, const char *, SDL_Color, SDL_Color);
+
+// The field's text and cursor cell must hold whatever the font library reads of them.
+SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
+                                          SDL_Color bg) {
+    ReadAsTheFontLibraryDoes(text);
+    return __real_TTF_RenderUTF8_Shaded(font, text, fg, bg);
+}
+
+// Each sample of the key table takes the next two bytes of the input, a bit for each button;
+// after them, everything is let go and START pressed in turn until the dialog finishes.
+Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
+    Uint8 *keys = __real_SDL_GetKeyState(numkeys);
+    int states = left >= 2 ? Take(2) : static_cast<int>(finishing++ % 2) << BTN_START;
+    CHECK(finishing < kFinishingSamples, "the dialog does not finish on START");
+    for (int button = 0; button < BTN_COUNT; button++)
+        keys[button_key[button]] = (states >> button) & 1;
+    return keys;
+}
+
+void __wrap_SDL_Delay(Uint32) {}
+}
+
+static void Run() {
+    // Boxes up to a little larger than the screen, some with no room at all.
+    int capacity = 1 + Take(2) % 300, visible = 1 + Take(1) % 64;
+    int width = Take(2) % 348 - 8, height = Take(1);
+    auto initial = TakeString(Take(2) % 400);
+    finishing = 0;
+    auto result = Marked<char>(capacity + 1);
+    int answer = LineInput(width, height, capacity, visible, "fuzz", initial.get(), result.get());
+
+    if (width > 320 || height > 240) {
+        CHECK(answer == 0 && AllMarks(result.get(), capacity + 1), "a refused box wrote");
+        return;
+    }
+    CHECK(answer == 1, "the dialog did not hand back its text");
+    size_t length = strnlen(result.get(), capacity + 1);
+    CHECK(length <= static_cast<size_t>(capacity), "the text overflows its capacity");
+    for (size_t i = 0; i < length && initial[0] == '\0'; i++)
+        CHECK(static_cast<unsigned char>(result[i]) >= 32, "a control code was typed");
+}
+
+#elif defined(FUZZ_LISTING)
+// CountDir and SeekDir on directories made from the input: files, directories, links of every
+// kind and pipes, with any names a file system takes, into tables of any capacity. The count
+// takes every entry but "."; the table holds, up to its capacity and never past it, the
+// directories with their "/" and then the rest, each group in byte order, every name the very
+// name of its entry.
+enum Kind { kFile, kDirectory, kLinkToDirectory, kLinkToFile, kDanglingLink, kPipe, kKinds };
+
+// Makes the entry at path; 0 once made.
+static int Make(const std::string &path, int kind) {
+    static const char *const kLinkTargets[] = {".", "/etc/passwd", "/nonexistent/zorvel"};
+    if (kind == kDirectory)
+        return mkdir(path.c_str(), 0755);
+    if (kind == kFile || kind == kPipe)
+        return mknod(path.c_str(), (kind == kFile ? S_IFREG : S_IFIFO) | 0644, 0);
+    return symlink(kLinkTargets[kind - kLinkToDirectory], path.c_str());
+}
+
+static void Run() {
+    int capacity_choice = Take(1);
+    char dir[] = "/tmp/zorvel-fuzz-listing-XXXXXX";
+    CHECK(mkdtemp(dir) != nullptr, "cannot make a temporary directory");
+    // The directories with the parent entry, and the rest, each in byte order.
+    std::set<std::string> groups[2] = {{"../"}, {}};
+    int left_out = 0;
+    while (left > 0) {
+        int kind = Take(1) % kKinds;
+        // A name a file system takes: no "/", no NUL, not "." nor "..", at most 255 bytes.
+        std::string name = TakeString(1 + Take(1) % (kNameSize - 1)).get();
+        std::replace(name.begin(), name.end(), '/', '%');
+        if (name.empty() || name == "." || name == "..")
+            name += "_";
+        std::set<std::string> &group = groups[kind == kDirectory ? 0 : 1];
+        // A group holds at most kGroupLimit - 1 entries; a name already taken is not made again.
+        if (static_cast<int>(group.size()) >= kGroupLimit - 1 ||
+            Make(dir + ("/" + name), kind) != 0)
+            continue;
+        // A directory's name with its "/" must fit a slot, or it is left out: cut short, it would
+        // stand for another name.
+        if (kind == kDirectory && name.size() + 1 >= kNameSize)
+            left_out++;
+        else
+            group.insert(kind == kDirectory ? name + "/" : name);
+    }
+    std::vector<std::string> expected(groups[0].begin(), groups[0].end());
+    expected.insert(expected.end(), groups[1].begin(), groups[1].end());
+
+    int count = CountDir(dir);
+    CHECK(count == static_cast<int>(expected.size()) + left_out, "another count of entries");
+    // Tables a little smaller or larger than the count, or exactly that large.
+    int capacity = std::max(0, count + capacity_choice % 7 - 3);
+    auto table = Marked<EntryName>(capacity);
+    int unlisted = -1;
+    int stored = SeekDir(dir, table.get(), capacity, &unlisted);
+    CHECK(stored == std::min(count - left_out, capacity) && unlisted == left_out, "another table");
+    for (int i = 0; i < stored; i++)
+        CHECK(strnlen(table[i], kNameSize) < kNameSize && expected[i] == table[i], "another name");
+    std::filesystem::remove_all(dir);
+}
+#endif
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    CopyString(option.font_file, sizeof option.font_file, ZORVEL_FUZZ_FONT);
+    CHECK(Init() == 1, "cannot open the dummy display with the font");
+    // The keyboard's images are in the build folder's graphics/, as in a start directory.
+    CopyString(option.start_dir, sizeof option.start_dir, ZORVEL_BUILD_DIR);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    input = data;
+    left = size;
+    Run();
+    return 0;
+}
