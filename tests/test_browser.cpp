@@ -4,7 +4,7 @@
 
 #include <SDL_ttf.h>
 #include <algorithm>
-#include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -50,55 +50,49 @@ static int RowY(int row) {
     return (row + 1) * 12 + 3;
 }
 
+// Presses the buttons one after another: U D L R A B X Y, and S for START; a button after "^" is
+// pressed with SELECT held, a button followed by a number is held that many passes; "." lets two
+// passes go by and "C" saves the screen of the next pass as bottom.bmp where the browser stands.
+static void Press(KeyPlan &plan, const std::string &buttons) {
+    static const std::map<char, SDLKey> kKeys = {{'U', kUp},    {'D', kDown}, {'L', kLeft},
+                                                 {'R', kRight}, {'A', kA},    {'B', kB},
+                                                 {'X', kX},     {'Y', kY},    {'S', kStart}};
+    for (size_t at = 0; at < buttons.size(); at++) {
+        size_t digits = 0;
+        if (buttons[at] == '^')
+            plan.With(kSelect, kKeys.at(buttons[++at]));
+        else if (buttons[at] == '.')
+            plan.Wait(2);
+        else if (buttons[at] == 'C')
+            plan.Capture("bottom.bmp");
+        else if (at + 1 < buttons.size() && isdigit(buttons[at + 1])) {
+            plan.Hold(kKeys.at(buttons[at]), std::stoi(buttons.substr(at + 1), &digits));
+            at += digits;
+        } else
+            plan.Tap(kKeys.at(buttons[at]));
+    }
+}
+
 TEST(Browser, MovesEntersAndGoesUpAsTheButtonsSay) {
     const struct {
         std::vector<std::string> tree;
-        std::function<void(KeyPlan &)> keys;
+        std::string buttons;
         std::vector<std::string> visited; // the folders entered, below the start
     } walks[] = {
         // A press moves once, a held direction again on its 30th pass; B goes up.
-        {Numbered(5),
-         [](KeyPlan &plan) {
-             plan.Tap(kDown, 3);
-             plan.Tap(kUp);
-             plan.Tap(kA);
-             plan.Tap(kB);
-             plan.Hold(kDown, 31);
-             plan.Tap(kA);
-         },
-         {"/d01", "", "/d01"}},
-        {Numbered(3),
-         [](KeyPlan &plan) {
-             plan.Tap(kDown, 10);
-             plan.Tap(kA);
-         },
-         {"/d02"}},
+        {Numbered(5), "DDDUABD31A", {"/d01", "", "/d01"}},
+        {Numbered(3), "DDDDDDDDDDA", {"/d02"}},
         // A on a file does nothing; A on ../ goes up.
-        {{"sub/", "sub/file"},
-         [](KeyPlan &plan) {
-             plan.Tap(kDown);
-             plan.Tap(kA);
-             plan.Tap(kDown);
-             plan.Tap(kA);
-             plan.Tap(kUp);
-             plan.Tap(kA);
-         },
-         {"/sub", ""}},
-        // Down stops on the last entry, with the cursor on the last row (captured as bottom.bmp).
-        {Numbered(40),
-         [](KeyPlan &plan) {
-             plan.Hold(kDown, 200);
-             plan.Capture("bottom.bmp");
-             plan.Tap(kA);
-         },
-         {"/d39"}},
+        {{"sub/", "sub/file"}, "DADAUA", {"/sub", ""}},
+        // Down stops on the last entry, with the cursor on the last row.
+        {Numbered(40), "D200CA", {"/d39"}},
     };
     for (const auto &walk : walks) {
         TempDir dir;
         MakeEntries(dir, walk.tree);
         ScriptClear();
         KeyPlan plan;
-        walk.keys(plan);
+        Press(plan, walk.buttons);
         plan.Quit();
         ChildResult run = RunBrowser(dir.path);
         EXPECT_EQ(Visited(run.out, dir.path), walk.visited) << walk.tree.size();
@@ -152,26 +146,13 @@ TEST(Browser, HelpBarChangesWhileSelectIsHeld) {
 TEST(Commands, RefusedOrCancelledChangeNothing) {
     const struct {
         std::vector<std::string> tree;
-        std::function<void(KeyPlan &)> keys;
+        std::string buttons;
     } cases[] = {
-        {{"..dots", "f"},
-         [](KeyPlan &plan) {
-             for (int row = 0; row < 3; row++) { // ../, ..dots, and f with both panes in one folder
-                 plan.Tap(kDown, row > 0);
-                 plan.Tap(kY);
-                 plan.Tap(kX);
-             }
-         }},
-        {{"f"},
-         [](KeyPlan &plan) {
-             plan.Tap(kDown);
-             plan.With(kSelect, kB);
-             plan.Tap(kRight); // Ok, then back to Cancel
-             plan.Tap(kLeft);
-             plan.Tap(kA);
-             plan.Wait(2);
-         }},
-        {{}, [](KeyPlan &plan) { plan.With(kSelect, kB); }},
+        // Y then X on ../, on ..dots, and on f with both panes in one folder.
+        {{"..dots", "f"}, "YXDYXDYX"},
+        // Ok, then back to Cancel.
+        {{"f"}, "D^BRLA."},
+        {{}, "^B"},
     };
     for (const auto &c : cases) {
         TempDir root;
@@ -179,7 +160,7 @@ TEST(Commands, RefusedOrCancelledChangeNothing) {
         ScriptClear();
         ScriptLimit(100);
         KeyPlan plan;
-        c.keys(plan);
+        Press(plan, c.buttons);
         plan.Quit();
         ChildResult run = RunBrowser(root.path);
         EXPECT_EQ(run.status, 0) << c.tree.size();
@@ -199,10 +180,7 @@ TEST(ExecuteCommand, NamesRunOnlyThemselves) {
         chmod(script.c_str(), 0755);
         ScriptClear();
         KeyPlan plan;
-        plan.Tap(kDown, row);
-        plan.With(kSelect, kA);
-        plan.Tap(kRight);
-        plan.Tap(kA);
+        Press(plan, std::string(row, 'D') + "^ARA");
         plan.Quit();
         RunBrowser(root.path);
         EXPECT_EQ(ReadFile(markers / std::to_string(row)), "ran " + script + "\n");
@@ -240,12 +218,9 @@ static ChildResult RunNaming(void (*command)(Browser &), const std::string &dir,
             return 97;
         ScriptClear();
         KeyPlan plan;
-        plan.Wait(2);
-        plan.Tap(kX, erase);
+        Press(plan, "." + std::string(erase, 'X'));
         TypeText(plan, text);
-        plan.Tap(kStart);
-        plan.Wait(2);
-        plan.Tap(kA);
+        Press(plan, "S.A");
         ScriptLimit(plan.pass + 20);
         auto browser = std::make_unique<Browser>();
         for (int index = 0; index < 2; index++) {
