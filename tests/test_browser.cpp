@@ -4,6 +4,7 @@
 
 #include <SDL_ttf.h>
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
 #include <sstream>

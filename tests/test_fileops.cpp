@@ -1,12 +1,11 @@
-// The file operations on real trees: permission bits, existing names, the copy's failures, a
-// destination past its size limit, a folder that grows while it is copied, and copies and
-// deletes of random trees checked byte for byte.
+// The file operations on real trees: permission bits, existing names, the copy's failures (a
+// destination that cannot even seek where the data lies among them), a folder that grows while
+// it is copied, and copies and deletes of random trees checked byte for byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <map>
