@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +103,44 @@ TEST(CopyAndMove, NeverWriteOverAnExistingName) {
     EXPECT_EQ(ReadFile(dst / "f"), "old");
 }
 
+// Storage that gives out partway through a copy, mounted for one test: a 1 MiB file system, and
+// a card whose writes fail only on their way to the device (a worn or loose card: a 32 MiB ext2
+// on a loop device whose backing file lives on a 3 MiB file system). path stays empty where
+// mounting is refused (not root, or a container without the right).
+struct FailingStorage {
+    TempDir point, backing;
+    std::string path, device;
+    explicit FailingStorage(bool card) {
+        if (mount("tmpfs", (card ? backing : point).path.c_str(), "tmpfs", 0,
+                  card ? "size=3m" : "size=1m") != 0)
+            return;
+        if (!card) {
+            path = point.path;
+            return;
+        }
+        FILE *output = popen(("truncate -s 32M " + backing / "img" + " && mkfs.ext2 -q -F -m 0 " +
+                              backing / "img" + " >/dev/null 2>&1 && losetup -f --show " +
+                              backing / "img" + " 2>/dev/null")
+                                 .c_str(),
+                             "r");
+        char line[256] = "";
+        if (output == nullptr || fgets(line, sizeof line, output) == nullptr)
+            line[0] = '\0';
+        if (output != nullptr)
+            pclose(output);
+        device = std::string(line, strcspn(line, "\n"));
+        if (!device.empty() &&
+            mount(device.c_str(), point.path.c_str(), "ext2", 0, "errors=continue") == 0)
+            path = point.path;
+    }
+    ~FailingStorage() {
+        umount2(point.path.c_str(), MNT_DETACH);
+        if (!device.empty())
+            system(("losetup -d " + device + " 2>/dev/null").c_str());
+        umount2(backing.path.c_str(), MNT_DETACH);
+    }
+};
+
 TEST(CopyFile, FailingWritesAndReadsAreReportedAsSuch) {
     TempDir disk, memory(MemoryDir());
     const std::string big = Pattern(kCopyBlockSize + 200);
@@ -113,36 +154,46 @@ TEST(CopyFile, FailingWritesAndReadsAreReportedAsSuch) {
     // A copy from another file system takes the plain path instead of the kernel's; a file size
     // limit makes the destination fail after its first block; a process's own memory opens but
     // cannot be read at offset 0.
+    // A full disk, and a failing card that takes more than its device holds.
+    FailingStorage full(false), card(true);
+    const std::string huge = Pattern(12 << 20);
+    WriteFile(disk / "huge", huge);
     const rlim_t none = RLIM_INFINITY, limit = kCopyBlockSize + 100;
     const struct {
         std::string source_dir, name;
         rlim_t size_limit;
-        std::string failed;                // "", "write" or "read"
-        Kernel answers = Kernel::kCurrent; // the console's names its copies from the start
+        std::string failed;                   // "", "write" or "read"
+        Kernel answers = Kernel::kCurrent;    // the console's names its copies from the start
+        const std::string *mounted = nullptr; // written there instead of a fresh folder
     } cases[] = {{memory.path, "big", none, ""},
                  {disk.path, "big", limit, "write", Kernel::kOld},
                  {memory.path, "big", limit, "write"},
                  {memory.path, "far", 64 << 20, "write"},
-                 {"/proc/self", "mem", none, "read"}};
+                 {"/proc/self", "mem", none, "read"},
+                 {disk.path, "big", none, "write", Kernel::kCurrent, &full.path},
+                 {disk.path, "huge", none, "write", Kernel::kCurrent, &card.path}};
     for (const auto &c : cases) {
-        TempDir dest;
+        if (c.mounted != nullptr && c.mounted->empty())
+            continue; // mounting is refused here
+        TempDir made;
+        const std::string dest = c.mounted != nullptr ? *c.mounted : made.path;
         OperationRun copy = RunFileOperation([&] {
             SetKernel(c.answers);
             signal(SIGXFSZ, SIG_IGN);
             rlimit size = {c.size_limit, RLIM_INFINITY};
             setrlimit(RLIMIT_FSIZE, &size);
-            return CopyDirEntry(dest.path.c_str(), c.source_dir.c_str(), c.name.c_str());
+            return CopyDirEntry(dest.c_str(), c.source_dir.c_str(), c.name.c_str());
         });
-        std::string at = (c.failed == "read" ? c.source_dir : dest.path) + "/" + c.name;
+        std::string at = (c.failed == "read" ? c.source_dir : dest) + "/" + c.name;
         EXPECT_EQ(copy.drawn, c.name + (c.failed.empty() ? "" : c.failed + " " + at + " failed"));
-        EXPECT_EQ(copy.result, c.failed.empty()) << c.source_dir;
-        EXPECT_EQ(copy.popups, !c.failed.empty()) << c.source_dir;
-        EXPECT_EQ(Exists(dest / c.name), c.failed.empty()) << c.source_dir;
-        EXPECT_TRUE(!c.failed.empty() || ReadFile(dest / c.name) == big) << c.source_dir;
-        if (c.failed == "write" && c.name == "big") { // what was written stays, named so
-            std::string kept = ReadFile(dest / (c.name + ".zorvel-part"));
-            EXPECT_GT(kept.size(), 0u) << c.source_dir;
-            EXPECT_TRUE(big.compare(0, kept.size(), kept) == 0) << c.source_dir;
+        EXPECT_EQ(copy.result, c.failed.empty()) << at;
+        EXPECT_EQ(copy.popups, !c.failed.empty()) << at;
+        EXPECT_EQ(Exists(dest + "/" + c.name), c.failed.empty()) << at;
+        EXPECT_TRUE(!c.failed.empty() || ReadFile(dest + "/" + c.name) == big) << at;
+        if (c.failed == "write" && c.name != "far") { // what was written stays, named so
+            std::string kept = ReadFile(dest + "/" + c.name + ".zorvel-part");
+            EXPECT_GT(kept.size(), 0u) << at;
+            EXPECT_TRUE((c.name == "big" ? big : huge).compare(0, kept.size(), kept) == 0) << at;
         }
     }
 }
