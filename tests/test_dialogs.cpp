@@ -102,6 +102,7 @@ TEST(Popups, CloseOnTheirKeysAnswerByTheSelectedButtonAndRestoreTheScreen) {
 }
 
 TEST(Input, WaitKeyReleaseLetsAnEdgeButtonHeldFromBefore) {
+    // From all buttons up, with the state of earlier tests forgotten.
     ScriptClear();
     Uint8 *keys = SDL_GetKeyState(nullptr);
     for (int button = 0; button < BTN_COUNT; button++)
