@@ -10,15 +10,15 @@
 // confirmed execute hands the worker to the world's shell (the tree's executable files are scripts
 // that exit at once) and a fatal condition of the program ends it; the next worker carries on.
 // Anything else that ends a worker (a crash, a sanitizer report, a session that no longer quits,
-// a minute without a pass) fails the run, as does a resident size that grows by more than a few
+// two minutes without a pass) fails the run, as does a resident size that grows by more than a few
 // MiB. Status 0 when all went well, 1 on a failure, 77 when it cannot confine itself.
 #include <SDL_image.h>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
+#include <regex>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
@@ -59,9 +59,11 @@ static const int kExecutePerMille = 250;
 // input, START with SELECT quits.
 static const int kCloseAll[] = {1 << BTN_B, 1 << BTN_START, 1 << BTN_START | 1 << BTN_SELECT};
 
-// The world, built by the shell at $w as root: only the owner of an entry of its root may remove
-// it, so nobody's trees live beside what the world needs. A sanitizer report written in the world
-// lands in the host's log folder, whose parents nobody cannot list.
+// The world, built by the shell as root where the private mount namespace has it: only the owner of
+// an entry of its root may remove it, so nobody's trees live beside what the world needs. A
+// sanitizer report written in the world lands in the host's log folder, whose parents nobody cannot
+// list.
+static const char kWorld[] = "/mnt";
 static const char kWorldScript[] = R"(set -e; umask 022
 mount -t tmpfs -o size=40m,mode=1777,nosuid,nodev tmpfs "$w"; cd "$w"
 for f in /bin/sh /usr/bin/df /usr/bin/du $(ldd /bin/sh /usr/bin/df /usr/bin/du | grep -o '/[^ :]*') \
@@ -78,17 +80,17 @@ struct Tally {
     long passes, sessions, largest_growth_kib;
 };
 
-// Moves this process into the world at root as nobody; the step that was refused, or null.
-static const char *EnterWorld(const std::string &root) {
+// Moves this process into the world as nobody; the step that was refused, or null.
+static const char *EnterWorld() {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
         return "make a private mount namespace";
-    std::string script = std::string("w='") + root + "' graphics='" + ZORVEL_GRAPHICS_DIR +
+    std::string script = std::string("w=") + kWorld + " graphics='" + ZORVEL_GRAPHICS_DIR +
                          "' font='" + kTestFont + "'; " + kWorldScript;
     if (system(script.c_str()) != 0)
         return "build the world";
     // Images load through libraries loaded at the first image: load one before leaving.
     SurfacePtr image(IMG_Load((std::string(ZORVEL_GRAPHICS_DIR) + guiStrings[0]).c_str()));
-    if (!image || chdir(root.c_str()) != 0 || chroot(".") != 0 || chdir("/") != 0)
+    if (!image || chdir(kWorld) != 0 || chroot(".") != 0 || chdir("/") != 0)
         return "change the root";
     setenv("PATH", "/bin:/usr/bin", 1);
     if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0 ||
@@ -131,9 +133,9 @@ static void PressButtons(Random &random, bool down[], long pass, long budget) {
 
 // One worker: enters the world, then runs sessions until the passes are used up. A worker that
 // takes no pass for kStallSeconds is ended by the alarm.
-static int RunWorker(Tally *tally, long budget, uint32_t seed, const std::string &root) {
+static int RunWorker(Tally *tally, long budget, uint32_t seed) {
     alarm(kStallSeconds);
-    if (const char *refused = EnterWorld(root)) {
+    if (const char *refused = EnterWorld()) {
         printf("monkey: cannot confine itself: %s: %s\n", refused, strerror(errno));
         return 77;
     }
@@ -147,6 +149,8 @@ static int RunWorker(Tally *tally, long budget, uint32_t seed, const std::string
         // A session starts where the program starts: in the folder that holds its images.
         if (chdir("/") != 0 || !OpenTestDisplay())
             return 4;
+        // SDL ignores the alarm once started; the watch on stalls needs it back.
+        signal(SIGALRM, SIG_DFL);
         ScriptClear();
         ScriptLimit(static_cast<int>(budget - tally->passes) + kWindDownPasses);
         ScriptSource([&](int, Uint8 *keys) {
@@ -179,65 +183,56 @@ static int RunWorker(Tally *tally, long budget, uint32_t seed, const std::string
 // Whether a worker's end is one the program means: a confirmed execute that it logged and closed
 // before handing over to the shell, or the exit of a fatal condition.
 static bool EndedByDesign(const std::string &session, int code) {
-    static const char *const kFatal[] = {"cannot open dir", "error: cannot open dir",
-                                         "error: too many", "error: pathname too long"};
     size_t execute = session.rfind("\nexecute: "), closed = session.rfind("sync disc\n");
-    if (code >= 0 && code != kSanitizerStatus && execute != std::string::npos &&
-        closed != std::string::npos && closed > execute)
-        return true;
     std::string last = session.substr(session.rfind('\n', session.size() - 2) + 1);
-    for (const char *fatal : kFatal)
-        if (code == 1 && last.compare(0, strlen(fatal), fatal) == 0)
-            return true;
-    return false;
+    static const std::regex kFatal("^(error: )?(cannot open dir|too many|pathname too long)");
+    return (code >= 0 && code != kSanitizerStatus && closed != std::string::npos &&
+            closed > execute) ||
+           (code == 1 && std::regex_search(last, kFatal));
 }
 
 int main(int argc, char *argv[]) {
 #if defined(__SANITIZE_ADDRESS__)
     // Freed memory held back by the address sanitizer would hide the resident size's trend.
-    std::string options = getenv("ASAN_OPTIONS") != nullptr ? getenv("ASAN_OPTIONS") : "";
-    if (options.find(kSmallQuarantine) == std::string::npos) {
-        setenv("ASAN_OPTIONS", (options + kSmallQuarantine).c_str(), 1);
+    const char *asan = getenv("ASAN_OPTIONS");
+    if (asan == nullptr || strstr(asan, kSmallQuarantine) == nullptr) {
+        setenv("ASAN_OPTIONS",
+               (std::string(asan != nullptr ? asan : "") + kSmallQuarantine).c_str(), 1);
         execv("/proc/self/exe", argv);
     }
 #endif
     long budget = argc > 1 ? atol(argv[1]) : 200000;
     uint32_t seed = argc > 2 ? static_cast<uint32_t>(atol(argv[2])) : 1;
-    // Not a zorvel-test-* folder: other runs may sweep those away while the monkey works.
-    char base[] = "/tmp/zorvel-monkey-XXXXXX";
-    if (geteuid() != 0 || mkdtemp(base) == nullptr) {
+    if (geteuid() != 0) {
         puts("monkey: skipped, it needs root to confine itself");
         return 77;
     }
-    std::string root = base + std::string("/world"), out_path = base + std::string("/out");
-    mkdir(root.c_str(), 0700);
     auto *tally = static_cast<Tally *>(
         mmap(nullptr, sizeof(Tally), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     int workers = 0, ends_by_design = 0, failures = 0;
-    bool skipped = false;
-    while (tally->passes < budget && failures == 0 && !skipped) {
+    while (tally->passes < budget && failures == 0) {
         long passes_before = tally->passes;
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), status = 0;
+        FILE *out = tmpfile();
+        int status = 0;
         fflush(stdout);
         pid_t worker = fork();
         if (worker == 0) {
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-            int result = RunWorker(tally, budget, seed + workers, root);
-            fflush(stdout);
-            exit(result);
+            dup2(fileno(out), STDOUT_FILENO);
+            dup2(fileno(out), STDERR_FILENO);
+            exit(RunWorker(tally, budget, seed + workers));
         }
-        close(out);
         workers++;
         waitpid(worker, &status, 0);
-        std::string output = ReadFile(out_path);
+        std::string output = ReadFile("/proc/self/fd/" + std::to_string(fileno(out)));
+        fclose(out);
         size_t start = output.rfind("monkey: session ");
         std::string session = start == std::string::npos ? output : output.substr(start);
         int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         if (code == 77 && tally->passes == passes_before) {
             printf("%s", output.c_str());
-            skipped = true;
-        } else if (EndedByDesign(session, code)) {
+            return 77;
+        }
+        if (EndedByDesign(session, code)) {
             ends_by_design++;
         } else if (code != 0 || tally->passes < budget) {
             failures++;
@@ -247,9 +242,6 @@ int main(int argc, char *argv[]) {
                    seed, session.substr(session.size() > 4000 ? session.size() - 4000 : 0).c_str());
         }
     }
-    nftw(base, RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-    if (skipped)
-        return 77;
     // Every showing of every worker must have pushed all that was drawn.
     printf("monkey: %ld passes, %ld sessions, %d workers, %d executes or fatal ends; largest "
            "growth %ld KiB; %d failures; %ld showings that differed from the screen\n",
