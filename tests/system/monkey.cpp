@@ -175,9 +175,9 @@ static int RunWorker(Tally *tally, long budget, uint32_t seed) {
 
 // Whether a worker's end is one the program means: a confirmed execute that it logged and closed
 // before handing over to the shell, or the exit of a fatal condition.
-static bool EndedByDesign(const std::string &session, int code) {
-    size_t execute = session.rfind("\nexecute: "), closed = session.rfind("sync disc\n");
-    std::string last = session.substr(session.rfind('\n', session.size() - 2) + 1);
+static bool EndedByDesign(const std::string &output, int code) {
+    size_t execute = output.rfind("\nexecute: "), closed = output.rfind("sync disc\n");
+    std::string last = output.substr(output.rfind('\n', output.size() - 2) + 1);
     static const std::regex kFatal("^(error: )?(cannot open dir|too many|pathname too long)");
     return (code >= 0 && code != kSanitizerStatus && closed != std::string::npos &&
             closed > execute) ||
@@ -204,9 +204,7 @@ int main(int argc, char *argv[]) {
         mmap(nullptr, sizeof(Tally), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     int workers = 0, ends_by_design = 0, failures = 0, status = 0;
     while (tally->passes < budget && failures == 0) {
-        long passes_before = tally->passes;
         FILE *out = tmpfile();
-        fflush(stdout);
         pid_t worker = fork();
         if (worker == 0) {
             dup2(fileno(out), STDOUT_FILENO);
@@ -217,21 +215,19 @@ int main(int argc, char *argv[]) {
         waitpid(worker, &status, 0);
         std::string output = ReadFile("/proc/self/fd/" + std::to_string(fileno(out)));
         fclose(out);
-        size_t start = output.rfind("monkey: session ");
-        std::string session = start == std::string::npos ? output : output.substr(start);
         int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (code == 77 && tally->passes == passes_before) {
+        if (code == 77 && workers == 1) {
             printf("%s", output.c_str());
             return 77;
         }
-        if (EndedByDesign(session, code)) {
+        if (EndedByDesign(output, code)) {
             ends_by_design++;
         } else if (code != 0 || tally->passes < budget) {
             failures++;
             printf("monkey: worker %d ended with status %d (%s) after pass %ld (seed %u); its "
-                   "last session:\n%s\n",
+                   "output ends:\n%s\n",
                    workers, code, code >= 0 ? "exit" : strsignal(WTERMSIG(status)), tally->passes,
-                   seed, session.substr(session.size() > 4000 ? session.size() - 4000 : 0).c_str());
+                   seed, output.substr(output.size() > 4000 ? output.size() - 4000 : 0).c_str());
         }
     }
     // Every showing of every worker must have pushed all that was drawn.
