@@ -14,38 +14,13 @@
 #include "tests/harness.h"
 
 // Names that a shell, a terminal or a careless join would take for something else.
+// clang-format off
 static const char *const kOddNames[] = {
-    "plain",
-    "with space",
-    " leading",
-    "trailing ",
-    "it's",
-    "say \"hi\"",
-    "semi;colon",
-    "$(touch PWNED)",
-    "`touch PWNED`",
-    "new\nline",
-    "tab\there",
-    "-rf",
-    "--",
-    "-",
-    "back\\slash",
-    "star*",
-    "what?",
-    "..dots",
-    "...",
-    "\xff\xfe",
-    "\xe3\x81",
-    "\xc3",
-    "caf\xc3\xa9",
-    "~",
-    "&",
-    "|pipe",
-    ">out",
-    "#hash",
-    "%s%n",
-    "\x1b[2J",
-};
+    "plain", "with space", " leading", "trailing ", "it's", "say \"hi\"", "semi;colon",
+    "$(touch PWNED)", "`touch PWNED`", "new\nline", "tab\there", "-rf", "--", "-", "back\\slash",
+    "star*", "what?", "..dots", "...", "\xff\xfe", "\xe3\x81", "\xc3", "caf\xc3\xa9", "~", "&",
+    "|pipe", ">out", "#hash", "%s%n", "\x1b[2J"};
+// clang-format on
 
 struct Random {
     std::mt19937 engine;
@@ -58,39 +33,23 @@ struct Random {
 // A name no sibling has, as serial differs: an odd one, random bytes (no "/" nor NUL), or 255
 // bytes.
 inline std::string MakeName(Random &random, int serial) {
-    std::string tag = std::to_string(serial);
-    switch (random.Below(4)) {
-    case 0:
-    case 1:
+    std::string tag = std::to_string(serial), name;
+    uint32_t kind = random.Below(4);
+    if (kind < 2)
         return kOddNames[random.Below(sizeof kOddNames / sizeof kOddNames[0])] + tag;
-    case 2: {
-        std::string name;
-        for (uint32_t i = 1 + random.Below(12); i > 0; i--) {
-            char byte = static_cast<char>(1 + random.Below(255));
-            name += byte == '/' ? '_' : byte;
-        }
-        return name + tag;
-    }
-    default:
+    if (kind == 3)
         return std::string(kNameSize - 1 - tag.size(), 'L') + tag;
+    for (uint32_t i = 1 + random.Below(12); i > 0; i--) {
+        char byte = static_cast<char>(1 + random.Below(255));
+        name += byte == '/' ? '_' : byte;
     }
+    return name + tag;
 }
 
 // Empty, a multiple of twenty, small, or now and then more than one copy block.
 inline std::string FileContent(Random &random) {
-    size_t size;
-    switch (random.Below(10)) {
-    case 0:
-    case 1:
-        size = 0;
-        break;
-    case 2:
-    case 3:
-        size = 20 * (1 + random.Below(100));
-        break;
-    default:
-        size = 1 + random.Below(6000);
-    }
+    uint32_t kind = random.Below(10);
+    size_t size = kind < 2 ? 0 : kind < 4 ? 20 * (1 + random.Below(100)) : 1 + random.Below(6000);
     if (random.OneIn(150))
         size = kCopyBlockSize + (random.OneIn(2) ? 20 : 7);
     std::string content(size, '\0');
