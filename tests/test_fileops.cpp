@@ -278,7 +278,8 @@ static void Record(const std::string &path, const std::string &key, const std::s
                 std::to_string(std::hash<std::string>()(content));
     } else if (S_ISLNK(status.st_mode)) {
         char target[kPathSize] = "";
-        line += " " + std::string(target, std::max(readlink(path.c_str(), target, kPathSize), 0L));
+        line += " " + std::string(target,
+                                  std::max<ssize_t>(readlink(path.c_str(), target, kPathSize), 0));
     } else if (S_ISDIR(status.st_mode)) {
         for (const std::string &name : Names(path))
             Record(path + "/" + name, key + "/" + name, skip, snapshot);
