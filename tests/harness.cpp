@@ -145,11 +145,9 @@ static std::string flush_log;
 void SetKernel(Kernel answers) {
     kernel = answers;
 }
-
 void FailStorage(bool fail) {
     storage_fails = fail;
 }
-
 void PretendFat(bool fat) {
     all_fat = fat;
 }
@@ -217,21 +215,16 @@ static int OpenAsTheKernelWould(int (*real_open)(const char *, int, ...), const 
     return real_open(path, flags, mode);
 }
 
-int __wrap_open(const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    int descriptor = OpenAsTheKernelWould(__real_open, path, flags, arguments);
-    va_end(arguments);
-    return descriptor;
-}
-
-int __wrap_open64(const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    int descriptor = OpenAsTheKernelWould(__real_open64, path, flags, arguments);
-    va_end(arguments);
-    return descriptor;
-}
+#define WRAP_OPEN(name)                                                                            \
+    int __wrap_##name(const char *path, int flags, ...) {                                          \
+        va_list arguments;                                                                         \
+        va_start(arguments, flags);                                                                \
+        int descriptor = OpenAsTheKernelWould(__real_##name, path, flags, arguments);              \
+        va_end(arguments);                                                                         \
+        return descriptor;                                                                         \
+    }
+WRAP_OPEN(open)
+WRAP_OPEN(open64)
 
 int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags) {
     const char *fd_prefix = "/proc/self/fd/";
@@ -255,39 +248,40 @@ void __wrap_sync() {
     __real_sync();
 }
 
-int __wrap_fsync(int descriptor) {
-    LogFlush("fsync " + DescriptorPath(descriptor));
-    if (storage_fails) {
+// Logs a flush of the descriptor; false, with EIO, when the storage fails.
+static bool StorageTakesFlush(const char *call, int descriptor) {
+    LogFlush(std::string(call) + " " + DescriptorPath(descriptor));
+    if (storage_fails)
         errno = EIO;
-        return -1;
-    }
-    return __real_fsync(descriptor);
+    return !storage_fails;
+}
+
+int __wrap_fsync(int descriptor) {
+    return StorageTakesFlush("fsync", descriptor) ? __real_fsync(descriptor) : -1;
 }
 
 // FAT's magic number in statfs's f_type.
 static const long kFatMagic = 0x4d44;
 
-int __wrap_statfs(const char *path, struct statfs *status) {
-    int result = __real_statfs(path, status);
+template <typename Status>
+static int StatfsAsTheKernelWould(int (*real)(const char *, Status *), const char *path,
+                                  Status *status) {
+    int result = real(path, status);
     if (result == 0 && all_fat)
         status->f_type = kFatMagic;
     return result;
 }
-
+int __wrap_statfs(const char *path, struct statfs *status) {
+    return StatfsAsTheKernelWould(__real_statfs, path, status);
+}
 int __wrap_statfs64(const char *path, struct statfs64 *status) {
-    int result = __real_statfs64(path, status);
-    if (result == 0 && all_fat)
-        status->f_type = kFatMagic;
-    return result;
+    return StatfsAsTheKernelWould(__real_statfs64, path, status);
 }
 
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags) {
-    LogFlush("sync_file_range " + DescriptorPath(descriptor));
-    if (storage_fails) {
-        errno = EIO;
-        return -1;
-    }
-    return __real_sync_file_range(descriptor, offset, length, flags);
+    return StorageTakesFlush("sync_file_range", descriptor)
+               ? __real_sync_file_range(descriptor, offset, length, flags)
+               : -1;
 }
 
 int __wrap_rename(const char *from, const char *to) {
@@ -314,20 +308,20 @@ ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_o
     return __real_copy_file_range(in, in_offset, out, out_offset, length, flags);
 }
 
-off_t __wrap_lseek(int fd, off_t offset, int whence) {
+template <typename Offset>
+static Offset SeekAsTheKernelWould(Offset (*real)(int, Offset, int), int fd, Offset offset,
+                                   int whence) {
     if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE)) {
         errno = EINVAL;
         return -1;
     }
-    return __real_lseek(fd, offset, whence);
+    return real(fd, offset, whence);
 }
-
+off_t __wrap_lseek(int fd, off_t offset, int whence) {
+    return SeekAsTheKernelWould(__real_lseek, fd, offset, whence);
+}
 off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
-    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return __real_lseek64(fd, offset, whence);
+    return SeekAsTheKernelWould(__real_lseek64, fd, offset, whence);
 }
 
 // The model display: what the display shows, as only the pushed areas made it. After every
@@ -379,16 +373,11 @@ static bool ModelFollows(SDL_Surface *screen) {
 
 // The part of the area on the screen, as SDL updates it.
 static SDL_Rect OnScreen(SDL_Surface *screen, int x, int y, int w, int h) {
-    int right = x + w > screen->w ? screen->w : x + w;
-    int bottom = y + h > screen->h ? screen->h : y + h;
-    x = x < 0 ? 0 : x;
-    y = y < 0 ? 0 : y;
-    if (right < x)
-        right = x;
-    if (bottom < y)
-        bottom = y;
-    return {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(right - x),
-            static_cast<Uint16>(bottom - y)};
+    int left = std::max(x, 0), top = std::max(y, 0);
+    int right = std::max(std::min(x + w, screen->w), left);
+    int bottom = std::max(std::min(y + h, screen->h), top);
+    return {static_cast<Sint16>(left), static_cast<Sint16>(top), static_cast<Uint16>(right - left),
+            static_cast<Uint16>(bottom - top)};
 }
 
 static void CheckModel(SDL_Surface *screen) {
@@ -482,13 +471,9 @@ void ScriptOnOpenDir(int call, std::function<void()> action) {
     open_dir_actions.emplace(call, std::move(action));
 }
 
-void ScriptKey(int pass, SDLKey key, bool down) {
-    key_changes.push_back({pass, key, down});
-}
-
 void ScriptHold(SDLKey key, int from, int until) {
-    ScriptKey(from, key, true);
-    ScriptKey(until, key, false);
+    key_changes.push_back({from, key, true});
+    key_changes.push_back({until, key, false});
 }
 
 void ScriptTap(SDLKey key, int pass) {
@@ -595,24 +580,38 @@ ChildResult RunChild(const std::function<int()> &body) {
     return result;
 }
 
-// Splits what a child printed into what came before its record and the record's fields, each
-// led by \x1e; false when the record is missing or short.
-static bool ReadRecord(const std::string &out, std::string &before, std::string *fields,
-                       int count) {
-    size_t start = out.find('\x1e');
-    before = out.substr(0, start);
-    for (int i = 0; i < count; i++) {
+// A child's record, printed last: the result, the "Error" popups of the shaded text, the text
+// drawn anti-aliased, what the check returned and the flush log, each led by \x1e.
+static void PrintRecord(int result, const std::string &shaded, const std::string &checked) {
+    printf("\x1e%d\x1e%d\x1e%s\x1e%s\x1e%s", result, CountOf(shaded, "Error\n"),
+           TakeDrawnText().c_str(), checked.c_str(), flush_log.c_str());
+}
+
+// Runs body in a child and reads the record it printed; what came before it is the output.
+static TestRun RunRecorded(const std::function<int()> &body) {
+    ChildResult child = RunChild(body);
+    TestRun run;
+    run.status = child.status;
+    size_t start = child.out.find('\x1e');
+    run.out = child.out.substr(0, start);
+    std::string fields[5];
+    for (std::string &field : fields) {
         if (start == std::string::npos)
-            return false;
-        size_t end = out.find('\x1e', start + 1);
-        fields[i] = out.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+            return run;
+        size_t end = child.out.find('\x1e', start + 1);
+        field = child.out.substr(start + 1, end == std::string::npos ? end : end - start - 1);
         start = end;
     }
-    return true;
+    run.result = atoi(fields[0].c_str());
+    run.popups = atoi(fields[1].c_str());
+    run.drawn = fields[2];
+    run.checked = fields[3];
+    run.flushes = fields[4];
+    return run;
 }
 
 OperationRun RunFileOperation(const std::function<int()> &operation, const std::string &capture) {
-    ChildResult child = RunChild([&] {
+    return RunRecorded([&] {
         if (gScreenSurface == nullptr && !OpenTestDisplay())
             return 97;
         ScriptClear();
@@ -624,20 +623,9 @@ OperationRun RunFileOperation(const std::function<int()> &operation, const std::
         TakeDrawnText();
         TakeShadedText();
         int result = operation();
-        int popups = CountOf(TakeShadedText(), "Error\n");
-        printf("\x1e%d\x1e%d\x1e%d\x1e%s", result, popups, FlipCount(), TakeDrawnText().c_str());
+        PrintRecord(result, TakeShadedText(), "");
         return 0;
     });
-    OperationRun run;
-    run.status = child.status;
-    std::string fields[4];
-    if (!ReadRecord(child.out, run.out, fields, 4))
-        return run;
-    run.result = atoi(fields[0].c_str());
-    run.popups = atoi(fields[1].c_str());
-    run.flips = atoi(fields[2].c_str());
-    run.drawn = fields[3];
-    return run;
 }
 
 // Closes, without End's sync and log line, a display that an earlier test of this process (or
@@ -678,67 +666,60 @@ void CloseTestDisplay() {
     End();
 }
 
+// In a child: runs the browser in dir from every key up, with start run just before the loop;
+// nonzero when it cannot start.
+static int Browse(const std::string &dir, int font_size, const std::function<void()> &start) {
+    if (chdir(dir.c_str()) != 0)
+        return 98;
+    if (!OpenTestDisplay(font_size))
+        return 97;
+    if (pass_limit == 0)
+        pass_limit = 100000;
+    // Two passes with every key up leave no state of earlier tests in the button input.
+    script_paused = true;
+    memset(__real_SDL_GetKeyState(nullptr), 0, SDLK_LAST);
+    GetInput();
+    GetInput();
+    script_paused = false;
+    if (start)
+        start();
+    MainLoop();
+    return 0;
+}
+
 ChildResult RunBrowser(const std::string &dir, int font_size) {
     return RunChild([&] {
-        if (chdir(dir.c_str()) != 0)
-            return 98;
-        if (!OpenTestDisplay(font_size)) {
-            puts("error: init failed");
-            return 1;
-        }
-        if (pass_limit == 0)
-            pass_limit = 100000;
-        // Two passes with every key up leave no state of earlier tests in the button input.
-        script_paused = true;
-        memset(__real_SDL_GetKeyState(nullptr), 0, SDLK_LAST);
-        GetInput();
-        GetInput();
-        script_paused = false;
-        MainLoop();
-        End();
-        return 0;
+        int status = Browse(dir, font_size, nullptr);
+        if (status == 0)
+            End();
+        return status;
     });
 }
 
 LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup,
                 const std::function<std::string()> &check) {
-    ChildResult child = RunChild([&] {
-        if (setup) {
-            int status = setup();
-            if (status != 0)
-                return status;
-        }
-        if (chdir(dir.c_str()) != 0)
-            return 98;
-        if (!OpenTestDisplay())
-            return 97;
-        TakeShadedText();
-        TakeDrawnText();
-        flush_log.clear();
-        logging_flushes = true;
-        for (int call = 1; call < 400; call++)
-            ScriptOnOpenDir(call, [] {
-                if (!flush_log.empty())
-                    flush_log += "opendir\n";
+    return RunRecorded([&] {
+        int status = setup ? setup() : 0;
+        if (status == 0)
+            status = Browse(dir, 10, [] {
+                TakeShadedText();
+                TakeDrawnText();
+                flush_log.clear();
+                logging_flushes = true;
+                for (int call = 1; call < 400; call++)
+                    ScriptOnOpenDir(call, [] {
+                        if (!flush_log.empty())
+                            flush_log += "opendir\n";
+                    });
             });
-        MainLoop();
+        if (status != 0)
+            return status;
         logging_flushes = false;
         std::string shaded = TakeShadedText();
         End();
-        printf("\x1e%d\x1e%s\x1e%s\x1e%s", CountOf(shaded, "Error\n"), TakeDrawnText().c_str(),
-               check ? check().c_str() : "", flush_log.c_str());
+        PrintRecord(0, shaded, check ? check() : "");
         return 0;
     });
-    LoopRun run;
-    run.status = child.status;
-    std::string fields[4];
-    if (!ReadRecord(child.out, run.out, fields, 4))
-        return run;
-    run.popups = atoi(fields[0].c_str());
-    run.drawn = fields[1];
-    run.checked = fields[2];
-    run.flushes = fields[3];
-    return run;
 }
 
 int CountOf(const std::string &text, const std::string &piece) {
@@ -842,21 +823,9 @@ SDL_Color ColorAt(SDL_Surface *surface, int x, int y) {
     SDL_LockSurface(surface);
     const Uint8 *row = static_cast<const Uint8 *>(surface->pixels) + y * surface->pitch;
     const Uint8 *at = row + x * surface->format->BytesPerPixel;
+    // The low bytes of a little-endian word, whatever the pixel's size.
     Uint32 pixel = 0;
-    switch (surface->format->BytesPerPixel) {
-    case 1:
-        pixel = *at;
-        break;
-    case 2:
-        pixel = *reinterpret_cast<const Uint16 *>(at);
-        break;
-    case 3:
-        pixel = at[0] | at[1] << 8 | at[2] << 16;
-        break;
-    default:
-        pixel = *reinterpret_cast<const Uint32 *>(at);
-        break;
-    }
+    memcpy(&pixel, at, surface->format->BytesPerPixel);
     SDL_UnlockSurface(surface);
     SDL_Color color = {0, 0, 0, 0};
     SDL_GetRGB(pixel, surface->format, &color.r, &color.g, &color.b);
