@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <ftw.h>
 #include <map>
 #include <sys/mman.h>
@@ -789,24 +790,15 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string &path, const std::string &content) {
-    FILE *stream = fopen(path.c_str(), "wb");
-    if (stream == nullptr)
+    std::ofstream stream(path, std::ios::binary);
+    if (!stream)
         abort();
-    fwrite(content.data(), 1, content.size(), stream);
-    fclose(stream);
+    stream << content;
 }
 
 std::string ReadFile(const std::string &path) {
-    std::string content;
-    FILE *stream = fopen(path.c_str(), "rb");
-    if (stream == nullptr)
-        return content;
-    char block[4096];
-    size_t count;
-    while ((count = fread(block, 1, sizeof block, stream)) > 0)
-        content.append(block, count);
-    fclose(stream);
-    return content;
+    std::ifstream stream(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(stream), {});
 }
 
 void MakeDir(const std::string &path) {
