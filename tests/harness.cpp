@@ -153,6 +153,12 @@ void PretendFat(bool fat) {
     all_fat = fat;
 }
 
+// Answers a refused call: -1 with errno set to error.
+static int Refuse(int error) {
+    errno = error;
+    return -1;
+}
+
 static void LogFlush(const std::string &line) {
     if (logging_flushes)
         flush_log += line + "\n";
@@ -184,19 +190,13 @@ long __wrap_syscall(long number, ...) {
     bool old = kernel == Kernel::kOld;
     if (number == SYS_syncfs) {
         LogFlush((old ? "refused syncfs " : "syncfs ") + DescriptorPath(a[0]));
-        if (old || (storage_fails && kernel != Kernel::kQuietSyncfs)) {
-            errno = old ? ENOSYS : EIO;
-            return -1;
-        }
+        if (old || (storage_fails && kernel != Kernel::kQuietSyncfs))
+            return Refuse(old ? ENOSYS : EIO);
     }
-    if (number == SYS_statx && old) {
-        errno = ENOSYS;
-        return -1;
-    }
-    if (number == SYS_renameat2 && (old || kernel == Kernel::kNoReplaceFlag)) {
-        errno = old ? ENOSYS : EINVAL;
-        return -1;
-    }
+    if (number == SYS_statx && old)
+        return Refuse(ENOSYS);
+    if (number == SYS_renameat2 && (old || kernel == Kernel::kNoReplaceFlag))
+        return Refuse(old ? ENOSYS : EINVAL);
     if (number == SYS_renameat2)
         LogFlush(std::string("rename ") + reinterpret_cast<const char *>(a[1]) + " " +
                  reinterpret_cast<const char *>(a[3]));
@@ -209,10 +209,8 @@ static int OpenAsTheKernelWould(int (*real_open)(const char *, int, ...), const 
                                 int flags, va_list arguments) {
     mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
     if ((flags & O_TMPFILE) == O_TMPFILE &&
-        (kernel == Kernel::kOld || kernel == Kernel::kNoReplaceFlag || all_fat)) {
-        errno = kernel == Kernel::kOld ? EISDIR : EOPNOTSUPP;
-        return -1;
-    }
+        (kernel == Kernel::kOld || kernel == Kernel::kNoReplaceFlag || all_fat))
+        return Refuse(kernel == Kernel::kOld ? EISDIR : EOPNOTSUPP);
     return real_open(path, flags, mode);
 }
 
@@ -237,10 +235,8 @@ int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, in
     LogFlush("link " + from_path + " " + to);
     // Kernels before 6.10 (Debian 12's among them) let only a process with root's rights link a
     // descriptor itself.
-    if ((flags & AT_EMPTY_PATH) != 0 && geteuid() != 0) {
-        errno = ENOENT;
-        return -1;
-    }
+    if ((flags & AT_EMPTY_PATH) != 0 && geteuid() != 0)
+        return Refuse(ENOENT);
     return __real_linkat(from_dir, from, to_dir, to, flags);
 }
 
@@ -249,16 +245,14 @@ void __wrap_sync() {
     __real_sync();
 }
 
-// Logs a flush of the descriptor; false, with EIO, when the storage fails.
-static bool StorageTakesFlush(const char *call, int descriptor) {
+// Logs a flush of the descriptor; true when the storage fails it.
+static bool FlushFails(const char *call, int descriptor) {
     LogFlush(std::string(call) + " " + DescriptorPath(descriptor));
-    if (storage_fails)
-        errno = EIO;
-    return !storage_fails;
+    return storage_fails;
 }
 
 int __wrap_fsync(int descriptor) {
-    return StorageTakesFlush("fsync", descriptor) ? __real_fsync(descriptor) : -1;
+    return FlushFails("fsync", descriptor) ? Refuse(EIO) : __real_fsync(descriptor);
 }
 
 // FAT's magic number in statfs's f_type.
@@ -280,9 +274,9 @@ int __wrap_statfs64(const char *path, struct statfs64 *status) {
 }
 
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags) {
-    return StorageTakesFlush("sync_file_range", descriptor)
-               ? __real_sync_file_range(descriptor, offset, length, flags)
-               : -1;
+    return FlushFails("sync_file_range", descriptor)
+               ? Refuse(EIO)
+               : __real_sync_file_range(descriptor, offset, length, flags);
 }
 
 int __wrap_rename(const char *from, const char *to) {
@@ -300,10 +294,8 @@ void RefuseHoleSeeks(bool refuse) {
 
 ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
                                size_t length, unsigned int flags) {
-    if (refuse_kernel_copy) {
-        errno = ENOSYS;
-        return -1;
-    }
+    if (refuse_kernel_copy)
+        return Refuse(ENOSYS);
     if (kernel == Kernel::kEmptyKernelCopy)
         return 0;
     return __real_copy_file_range(in, in_offset, out, out_offset, length, flags);
@@ -312,10 +304,8 @@ ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_o
 template <typename Offset>
 static Offset SeekAsTheKernelWould(Offset (*real)(int, Offset, int), int fd, Offset offset,
                                    int whence) {
-    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE)) {
-        errno = EINVAL;
-        return -1;
-    }
+    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE))
+        return Refuse(EINVAL);
     return real(fd, offset, whence);
 }
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
