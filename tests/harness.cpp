@@ -18,7 +18,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
+#include <utility>
 
 #include "app/browser.h"
 #include "app/session.h"
@@ -101,15 +101,11 @@ SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_
 }
 
 std::string TakeDrawnText() {
-    std::string text;
-    text.swap(drawn_text);
-    return text;
+    return std::exchange(drawn_text, {});
 }
 
 std::string TakeShadedText() {
-    std::string text;
-    text.swap(shaded_text);
-    return text;
+    return std::exchange(shaded_text, {});
 }
 
 // Each sample of the key table is one pass: the script's changes for it are applied first.
@@ -410,10 +406,9 @@ static void Showing(SDL_Surface *screen, const SDL_Rect *areas, int count) {
 void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h) {
     __real_SDL_UpdateRect(screen, x, y, w, h);
     // SDL takes a zero rectangle for the whole screen.
-    SDL_Rect area =
-        x == 0 && y == 0 && w == 0 && h == 0
-            ? SDL_Rect{0, 0, static_cast<Uint16>(screen->w), static_cast<Uint16>(screen->h)}
-            : OnScreen(screen, x, y, static_cast<int>(w), static_cast<int>(h));
+    bool whole = x == 0 && y == 0 && w == 0 && h == 0;
+    SDL_Rect area = OnScreen(screen, x, y, whole ? screen->w : static_cast<int>(w),
+                             whole ? screen->h : static_cast<int>(h));
     Showing(screen, &area, 1);
 }
 
@@ -619,15 +614,11 @@ OperationRun RunFileOperation(const std::function<int()> &operation, const std::
     });
 }
 
-// Closes, without End's sync and log line, a display that an earlier test of this process (or
-// the parent of this child) left open: Init would otherwise lose its fonts.
-static void CloseOpenDisplay() {
+bool OpenTestDisplay(int font_size) {
+    // Closes, without End's sync and log line, a display that an earlier test of this process
+    // (or the parent of this child) left open: Init would otherwise lose its fonts.
     if (gScreenSurface != nullptr || font != nullptr || font_small != nullptr)
         CloseDisplay();
-}
-
-bool OpenTestDisplay(int font_size) {
-    CloseOpenDisplay();
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     option.font_size = font_size;
     CopyString(option.font_file, sizeof option.font_file, kTestFont);
