@@ -575,17 +575,16 @@ static void PrintRecord(int result, const std::string &shaded, const std::string
 
 // Runs body in a child and reads the record it printed; what came before it is the output.
 static TestRun RunRecorded(const std::function<int()> &body) {
-    ChildResult child = RunChild(body);
-    TestRun run;
-    run.status = child.status;
-    size_t start = child.out.find('\x1e');
-    run.out = child.out.substr(0, start);
+    TestRun run = RunChild(body);
+    const std::string printed = run.out;
+    size_t start = printed.find('\x1e');
+    run.out = printed.substr(0, start);
     std::string fields[5];
     for (std::string &field : fields) {
         if (start == std::string::npos)
             return run;
-        size_t end = child.out.find('\x1e', start + 1);
-        field = child.out.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+        size_t end = printed.find('\x1e', start + 1);
+        field = printed.substr(start + 1, end == std::string::npos ? end : end - start - 1);
         start = end;
     }
     run.result = atoi(fields[0].c_str());

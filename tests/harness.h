@@ -95,19 +95,12 @@ std::vector<std::string> Names(const std::string &dir);
 // size bytes that differ from one position to the next.
 std::string Pattern(size_t size);
 
-struct ChildResult {
-    int status;      // exit status, or 128 + signal
-    std::string out; // everything the child wrote to standard output
-};
-// Runs body in a forked child whose standard output is collected; its result is the exit status.
-ChildResult RunChild(const std::function<int()> &body);
-
-// What a run in a child did: its status and output before its record, the operation's result,
-// the "Error" popups it showed, every text drawn anti-aliased (names, messages, popup texts),
-// what the check after a browser run returned, and the flushes and renames of a browser run:
-// "syncfs <path>", "refused syncfs <path>", "sync", "fsync <path>", "sync_file_range <path>",
-// "rename <from> <to>", "link <from> <to>", one a line, and "opendir" for each directory opened
-// after the first of them.
+// What a run in a child did: its status and standard output (before the record of a recorded run),
+// the operation's result, the "Error" popups it showed, every text drawn anti-aliased (names,
+// messages, popup texts), what the check after a browser run returned, and the flushes and renames
+// of a browser run: "syncfs <path>", "refused syncfs <path>", "sync", "fsync <path>",
+// "sync_file_range <path>", "rename <from> <to>", "link <from> <to>", one a line, and "opendir" for
+// each directory opened after the first of them.
 struct TestRun {
     int status = -1; // exit status, or 128 + signal
     std::string out;
@@ -115,6 +108,10 @@ struct TestRun {
     int popups = -1;
     std::string drawn, checked, flushes;
 };
+using ChildResult = TestRun;
+// Runs body in a forked child whose standard output is collected; its result is the exit status.
+ChildResult RunChild(const std::function<int()> &body);
+
 using OperationRun = TestRun;
 using LoopRun = TestRun;
 // Runs operation in a child, with the display this process has open or else one opened there,

@@ -12,13 +12,6 @@
 #include "common/limits.h"
 #include "tests/harness.h"
 
-// A mount namespace of the child's own, so that no mount outlives it; 77 when refused.
-static int OwnMounts() {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-        return 77;
-    return 0;
-}
-
 // Starts a plan with every scripted key forgotten.
 static KeyPlan NewPlan() {
     ScriptClear();
@@ -108,7 +101,9 @@ TEST(DeleteAcrossMounts, StopsAtAMountPointAndTouchesNothingMountedThere) {
             MakeDir(root / "keep");
             WriteFile(root / "keep/precious", "precious");
             auto setup = [&]() -> int {
-                if (OwnMounts() != 0)
+                // A mount namespace of the child's own, so that no mount outlives it.
+                if (unshare(CLONE_NEWNS) != 0 ||
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
                     return 77;
                 SetKernel(old ? Kernel::kOld : Kernel::kCurrent);
                 std::string source = root / "keep";
@@ -266,24 +261,21 @@ TEST(CopyUnderATemporaryName, NeverReplacesAnEntryThatAppearedMeanwhile) {
         WriteFile(src / "big", big);
         chmod(src.path.c_str(), 0755);
         chmod(dst.path.c_str(), 0777);
-        auto answers = [&] {
-            SetKernel(c.kernel);
-            if (c.ordinary_user && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-                _exit(3);
-        };
-        OperationRun copy = RunFileOperation([&] {
-            answers();
-            return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
-        });
-        EXPECT_EQ(copy.result, 1);
-        EXPECT_TRUE(ReadFile(dst / "big") == big);
-        unlink((dst / "big").c_str());
-        copy = RunFileOperation([&] {
-            answers();
-            ScriptOnFlip(3, [&] { WriteFile(dst / "big", "theirs"); });
-            return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
-        });
-        EXPECT_EQ(copy.result, 0);
+        // A plain copy first, then one during which an entry of that name appears.
+        OperationRun copy;
+        for (bool appears : {false, true}) {
+            unlink((dst / "big").c_str());
+            copy = RunFileOperation([&] {
+                SetKernel(c.kernel);
+                if (c.ordinary_user && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                    _exit(3);
+                if (appears)
+                    ScriptOnFlip(3, [&] { WriteFile(dst / "big", "theirs"); });
+                return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
+            });
+            EXPECT_EQ(copy.result, appears ? 0 : 1);
+            EXPECT_TRUE(appears || ReadFile(dst / "big") == big);
+        }
         EXPECT_EQ(copy.popups, 1);
         EXPECT_EQ(copy.drawn, "big" + dst.path + "/big already exists");
         EXPECT_TRUE(ReadFile(dst / "big") == "theirs");
