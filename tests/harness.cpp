@@ -42,9 +42,7 @@ struct KeyChange {
 };
 static std::vector<KeyChange> key_changes;
 static std::multimap<int, std::string> captures;
-static int pass_count = 0;
-static int flip_count = 0;
-static int pass_limit = 0;
+static int pass_count = 0, flip_count = 0, pass_limit = 0;
 // While set, samples neither apply the script nor count as passes.
 static bool script_paused = false;
 static KeySource key_source;
@@ -83,8 +81,7 @@ WRAPPED(int, open64, const char *path, int flags, ...);
 WRAPPED(int, linkat, int from_dir, const char *from, int to_dir, const char *to, int flags);
 }
 
-static std::string drawn_text;
-static std::string shaded_text;
+static std::string drawn_text, shaded_text;
 
 SDL_Surface *__wrap_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg) {
     ReadAsTheFontLibraryDoes(text);
@@ -130,11 +127,9 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
 // Pauses cost nothing in tests.
 void __wrap_SDL_Delay(Uint32) {}
 
-static bool refuse_kernel_copy = false;
-static bool refuse_hole_seeks = false;
+static bool refuse_kernel_copy = false, refuse_hole_seeks = false;
 static Kernel kernel = Kernel::kCurrent;
-static bool storage_fails = false;
-static bool all_fat = false;
+static bool storage_fails = false, all_fat = false;
 // The flushes and renames of a RunLoop, logged only while it runs.
 static bool logging_flushes = false;
 static std::string flush_log;
@@ -314,8 +309,7 @@ off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
 // The model display: what the display shows, as only the pushed areas made it. After every
 // showing it must equal the screen surface, or something was drawn and not pushed (or pushed
 // before it was drawn). The count of mismatches lives in memory shared with forked children.
-static SDL_Surface *model = nullptr;
-static SDL_Surface *model_screen = nullptr;
+static SDL_Surface *model = nullptr, *model_screen = nullptr;
 static long long pushed_bytes = 0;
 static long *shared_mismatches = [] {
     void *memory =
@@ -520,15 +514,10 @@ static const int kSanitizerStatus = 23;
 // (the undefined-behaviour sanitizer beside the address sanitizer writes to standard error only).
 static void KeepSanitizerReport(pid_t child, const std::string &errors) {
     const char *folder = getenv("ZORVEL_SANITIZER_LOGS");
-    if (folder == nullptr)
-        return;
-    std::string path = std::string(folder) + "/child." + std::to_string(child);
-    FILE *report = fopen(path.c_str(), "w");
-    if (report == nullptr)
-        return;
-    fprintf(report, "a forked child ended with status %d; its standard error:\n%s",
-            kSanitizerStatus, errors.c_str());
-    fclose(report);
+    if (folder != nullptr)
+        std::ofstream(std::string(folder) + "/child." + std::to_string(child))
+            << "a forked child ended with status " << kSanitizerStatus << "; its standard error:\n"
+            << errors;
 }
 
 ChildResult RunChild(const std::function<int()> &body) {
