@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <ftw.h>
 #include <map>
 #include <sys/mman.h>
@@ -17,7 +18,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
+#include <utility>
 
 #include "app/browser.h"
 #include "app/session.h"
@@ -41,9 +42,7 @@ struct KeyChange {
 };
 static std::vector<KeyChange> key_changes;
 static std::multimap<int, std::string> captures;
-static int pass_count = 0;
-static int flip_count = 0;
-static int pass_limit = 0;
+static int pass_count = 0, flip_count = 0, pass_limit = 0;
 // While set, samples neither apply the script nor count as passes.
 static bool script_paused = false;
 static KeySource key_source;
@@ -82,8 +81,7 @@ WRAPPED(int, open64, const char *path, int flags, ...);
 WRAPPED(int, linkat, int from_dir, const char *from, int to_dir, const char *to, int flags);
 }
 
-static std::string drawn_text;
-static std::string shaded_text;
+static std::string drawn_text, shaded_text;
 
 SDL_Surface *__wrap_TTF_RenderUTF8_Blended(TTF_Font *font, const char *text, SDL_Color fg) {
     ReadAsTheFontLibraryDoes(text);
@@ -100,15 +98,11 @@ SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_
 }
 
 std::string TakeDrawnText() {
-    std::string text;
-    text.swap(drawn_text);
-    return text;
+    return std::exchange(drawn_text, {});
 }
 
 std::string TakeShadedText() {
-    std::string text;
-    text.swap(shaded_text);
-    return text;
+    return std::exchange(shaded_text, {});
 }
 
 // Each sample of the key table is one pass: the script's changes for it are applied first.
@@ -133,11 +127,9 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
 // Pauses cost nothing in tests.
 void __wrap_SDL_Delay(Uint32) {}
 
-static bool refuse_kernel_copy = false;
-static bool refuse_hole_seeks = false;
+static bool refuse_kernel_copy = false, refuse_hole_seeks = false;
 static Kernel kernel = Kernel::kCurrent;
-static bool storage_fails = false;
-static bool all_fat = false;
+static bool storage_fails = false, all_fat = false;
 // The flushes and renames of a RunLoop, logged only while it runs.
 static bool logging_flushes = false;
 static std::string flush_log;
@@ -145,13 +137,17 @@ static std::string flush_log;
 void SetKernel(Kernel answers) {
     kernel = answers;
 }
-
 void FailStorage(bool fail) {
     storage_fails = fail;
 }
-
 void PretendFat(bool fat) {
     all_fat = fat;
+}
+
+// Answers a refused call: -1 with errno set to error.
+static int Refuse(int error) {
+    errno = error;
+    return -1;
 }
 
 static void LogFlush(const std::string &line) {
@@ -185,19 +181,13 @@ long __wrap_syscall(long number, ...) {
     bool old = kernel == Kernel::kOld;
     if (number == SYS_syncfs) {
         LogFlush((old ? "refused syncfs " : "syncfs ") + DescriptorPath(a[0]));
-        if (old || (storage_fails && kernel != Kernel::kQuietSyncfs)) {
-            errno = old ? ENOSYS : EIO;
-            return -1;
-        }
+        if (old || (storage_fails && kernel != Kernel::kQuietSyncfs))
+            return Refuse(old ? ENOSYS : EIO);
     }
-    if (number == SYS_statx && old) {
-        errno = ENOSYS;
-        return -1;
-    }
-    if (number == SYS_renameat2 && (old || kernel == Kernel::kNoReplaceFlag)) {
-        errno = old ? ENOSYS : EINVAL;
-        return -1;
-    }
+    if (number == SYS_statx && old)
+        return Refuse(ENOSYS);
+    if (number == SYS_renameat2 && (old || kernel == Kernel::kNoReplaceFlag))
+        return Refuse(old ? ENOSYS : EINVAL);
     if (number == SYS_renameat2)
         LogFlush(std::string("rename ") + reinterpret_cast<const char *>(a[1]) + " " +
                  reinterpret_cast<const char *>(a[3]));
@@ -210,28 +200,21 @@ static int OpenAsTheKernelWould(int (*real_open)(const char *, int, ...), const 
                                 int flags, va_list arguments) {
     mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
     if ((flags & O_TMPFILE) == O_TMPFILE &&
-        (kernel == Kernel::kOld || kernel == Kernel::kNoReplaceFlag || all_fat)) {
-        errno = kernel == Kernel::kOld ? EISDIR : EOPNOTSUPP;
-        return -1;
-    }
+        (kernel == Kernel::kOld || kernel == Kernel::kNoReplaceFlag || all_fat))
+        return Refuse(kernel == Kernel::kOld ? EISDIR : EOPNOTSUPP);
     return real_open(path, flags, mode);
 }
 
-int __wrap_open(const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    int descriptor = OpenAsTheKernelWould(__real_open, path, flags, arguments);
-    va_end(arguments);
-    return descriptor;
-}
-
-int __wrap_open64(const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    int descriptor = OpenAsTheKernelWould(__real_open64, path, flags, arguments);
-    va_end(arguments);
-    return descriptor;
-}
+#define WRAP_OPEN(name)                                                                            \
+    int __wrap_##name(const char *path, int flags, ...) {                                          \
+        va_list arguments;                                                                         \
+        va_start(arguments, flags);                                                                \
+        int descriptor = OpenAsTheKernelWould(__real_##name, path, flags, arguments);              \
+        va_end(arguments);                                                                         \
+        return descriptor;                                                                         \
+    }
+WRAP_OPEN(open)
+WRAP_OPEN(open64)
 
 int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, int flags) {
     const char *fd_prefix = "/proc/self/fd/";
@@ -243,10 +226,8 @@ int __wrap_linkat(int from_dir, const char *from, int to_dir, const char *to, in
     LogFlush("link " + from_path + " " + to);
     // Kernels before 6.10 (Debian 12's among them) let only a process with root's rights link a
     // descriptor itself.
-    if ((flags & AT_EMPTY_PATH) != 0 && geteuid() != 0) {
-        errno = ENOENT;
-        return -1;
-    }
+    if ((flags & AT_EMPTY_PATH) != 0 && geteuid() != 0)
+        return Refuse(ENOENT);
     return __real_linkat(from_dir, from, to_dir, to, flags);
 }
 
@@ -255,39 +236,38 @@ void __wrap_sync() {
     __real_sync();
 }
 
+// Logs a flush of the descriptor; true when the storage fails it.
+static bool FlushFails(const char *call, int descriptor) {
+    LogFlush(std::string(call) + " " + DescriptorPath(descriptor));
+    return storage_fails;
+}
+
 int __wrap_fsync(int descriptor) {
-    LogFlush("fsync " + DescriptorPath(descriptor));
-    if (storage_fails) {
-        errno = EIO;
-        return -1;
-    }
-    return __real_fsync(descriptor);
+    return FlushFails("fsync", descriptor) ? Refuse(EIO) : __real_fsync(descriptor);
 }
 
 // FAT's magic number in statfs's f_type.
 static const long kFatMagic = 0x4d44;
 
-int __wrap_statfs(const char *path, struct statfs *status) {
-    int result = __real_statfs(path, status);
+template <typename Status>
+static int StatfsAsTheKernelWould(int (*real)(const char *, Status *), const char *path,
+                                  Status *status) {
+    int result = real(path, status);
     if (result == 0 && all_fat)
         status->f_type = kFatMagic;
     return result;
 }
-
+int __wrap_statfs(const char *path, struct statfs *status) {
+    return StatfsAsTheKernelWould(__real_statfs, path, status);
+}
 int __wrap_statfs64(const char *path, struct statfs64 *status) {
-    int result = __real_statfs64(path, status);
-    if (result == 0 && all_fat)
-        status->f_type = kFatMagic;
-    return result;
+    return StatfsAsTheKernelWould(__real_statfs64, path, status);
 }
 
 int __wrap_sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags) {
-    LogFlush("sync_file_range " + DescriptorPath(descriptor));
-    if (storage_fails) {
-        errno = EIO;
-        return -1;
-    }
-    return __real_sync_file_range(descriptor, offset, length, flags);
+    return FlushFails("sync_file_range", descriptor)
+               ? Refuse(EIO)
+               : __real_sync_file_range(descriptor, offset, length, flags);
 }
 
 int __wrap_rename(const char *from, const char *to) {
@@ -305,36 +285,31 @@ void RefuseHoleSeeks(bool refuse) {
 
 ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
                                size_t length, unsigned int flags) {
-    if (refuse_kernel_copy) {
-        errno = ENOSYS;
-        return -1;
-    }
+    if (refuse_kernel_copy)
+        return Refuse(ENOSYS);
     if (kernel == Kernel::kEmptyKernelCopy)
         return 0;
     return __real_copy_file_range(in, in_offset, out, out_offset, length, flags);
 }
 
-off_t __wrap_lseek(int fd, off_t offset, int whence) {
-    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return __real_lseek(fd, offset, whence);
+template <typename Offset>
+static Offset SeekAsTheKernelWould(Offset (*real)(int, Offset, int), int fd, Offset offset,
+                                   int whence) {
+    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE))
+        return Refuse(EINVAL);
+    return real(fd, offset, whence);
 }
-
+off_t __wrap_lseek(int fd, off_t offset, int whence) {
+    return SeekAsTheKernelWould(__real_lseek, fd, offset, whence);
+}
 off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
-    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE)) {
-        errno = EINVAL;
-        return -1;
-    }
-    return __real_lseek64(fd, offset, whence);
+    return SeekAsTheKernelWould(__real_lseek64, fd, offset, whence);
 }
 
 // The model display: what the display shows, as only the pushed areas made it. After every
 // showing it must equal the screen surface, or something was drawn and not pushed (or pushed
 // before it was drawn). The count of mismatches lives in memory shared with forked children.
-static SDL_Surface *model = nullptr;
-static SDL_Surface *model_screen = nullptr;
+static SDL_Surface *model = nullptr, *model_screen = nullptr;
 static long long pushed_bytes = 0;
 static long *shared_mismatches = [] {
     void *memory =
@@ -379,16 +354,11 @@ static bool ModelFollows(SDL_Surface *screen) {
 
 // The part of the area on the screen, as SDL updates it.
 static SDL_Rect OnScreen(SDL_Surface *screen, int x, int y, int w, int h) {
-    int right = x + w > screen->w ? screen->w : x + w;
-    int bottom = y + h > screen->h ? screen->h : y + h;
-    x = x < 0 ? 0 : x;
-    y = y < 0 ? 0 : y;
-    if (right < x)
-        right = x;
-    if (bottom < y)
-        bottom = y;
-    return {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(right - x),
-            static_cast<Uint16>(bottom - y)};
+    int left = std::max(x, 0), top = std::max(y, 0);
+    int right = std::max(std::min(x + w, screen->w), left);
+    int bottom = std::max(std::min(y + h, screen->h), top);
+    return {static_cast<Sint16>(left), static_cast<Sint16>(top), static_cast<Uint16>(right - left),
+            static_cast<Uint16>(bottom - top)};
 }
 
 static void CheckModel(SDL_Surface *screen) {
@@ -430,10 +400,9 @@ static void Showing(SDL_Surface *screen, const SDL_Rect *areas, int count) {
 void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Uint32 h) {
     __real_SDL_UpdateRect(screen, x, y, w, h);
     // SDL takes a zero rectangle for the whole screen.
-    SDL_Rect area =
-        x == 0 && y == 0 && w == 0 && h == 0
-            ? SDL_Rect{0, 0, static_cast<Uint16>(screen->w), static_cast<Uint16>(screen->h)}
-            : OnScreen(screen, x, y, static_cast<int>(w), static_cast<int>(h));
+    bool whole = x == 0 && y == 0 && w == 0 && h == 0;
+    SDL_Rect area = OnScreen(screen, x, y, whole ? screen->w : static_cast<int>(w),
+                             whole ? screen->h : static_cast<int>(h));
     Showing(screen, &area, 1);
 }
 
@@ -482,13 +451,9 @@ void ScriptOnOpenDir(int call, std::function<void()> action) {
     open_dir_actions.emplace(call, std::move(action));
 }
 
-void ScriptKey(int pass, SDLKey key, bool down) {
-    key_changes.push_back({pass, key, down});
-}
-
 void ScriptHold(SDLKey key, int from, int until) {
-    ScriptKey(from, key, true);
-    ScriptKey(until, key, false);
+    key_changes.push_back({from, key, true});
+    key_changes.push_back({until, key, false});
 }
 
 void ScriptTap(SDLKey key, int pass) {
@@ -549,15 +514,10 @@ static const int kSanitizerStatus = 23;
 // (the undefined-behaviour sanitizer beside the address sanitizer writes to standard error only).
 static void KeepSanitizerReport(pid_t child, const std::string &errors) {
     const char *folder = getenv("ZORVEL_SANITIZER_LOGS");
-    if (folder == nullptr)
-        return;
-    std::string path = std::string(folder) + "/child." + std::to_string(child);
-    FILE *report = fopen(path.c_str(), "w");
-    if (report == nullptr)
-        return;
-    fprintf(report, "a forked child ended with status %d; its standard error:\n%s",
-            kSanitizerStatus, errors.c_str());
-    fclose(report);
+    if (folder != nullptr)
+        std::ofstream(std::string(folder) + "/child." + std::to_string(child))
+            << "a forked child ended with status " << kSanitizerStatus << "; its standard error:\n"
+            << errors;
 }
 
 ChildResult RunChild(const std::function<int()> &body) {
@@ -595,24 +555,37 @@ ChildResult RunChild(const std::function<int()> &body) {
     return result;
 }
 
-// Splits what a child printed into what came before its record and the record's fields, each
-// led by \x1e; false when the record is missing or short.
-static bool ReadRecord(const std::string &out, std::string &before, std::string *fields,
-                       int count) {
-    size_t start = out.find('\x1e');
-    before = out.substr(0, start);
-    for (int i = 0; i < count; i++) {
+// A child's record, printed last: the result, the "Error" popups of the shaded text, the text
+// drawn anti-aliased, what the check returned and the flush log, each led by \x1e.
+static void PrintRecord(int result, const std::string &shaded, const std::string &checked) {
+    printf("\x1e%d\x1e%d\x1e%s\x1e%s\x1e%s", result, CountOf(shaded, "Error\n"),
+           TakeDrawnText().c_str(), checked.c_str(), flush_log.c_str());
+}
+
+// Runs body in a child and reads the record it printed; what came before it is the output.
+static TestRun RunRecorded(const std::function<int()> &body) {
+    TestRun run = RunChild(body);
+    const std::string printed = run.out;
+    size_t start = printed.find('\x1e');
+    run.out = printed.substr(0, start);
+    std::string fields[5];
+    for (std::string &field : fields) {
         if (start == std::string::npos)
-            return false;
-        size_t end = out.find('\x1e', start + 1);
-        fields[i] = out.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+            return run;
+        size_t end = printed.find('\x1e', start + 1);
+        field = printed.substr(start + 1, end == std::string::npos ? end : end - start - 1);
         start = end;
     }
-    return true;
+    run.result = atoi(fields[0].c_str());
+    run.popups = atoi(fields[1].c_str());
+    run.drawn = fields[2];
+    run.checked = fields[3];
+    run.flushes = fields[4];
+    return run;
 }
 
 OperationRun RunFileOperation(const std::function<int()> &operation, const std::string &capture) {
-    ChildResult child = RunChild([&] {
+    return RunRecorded([&] {
         if (gScreenSurface == nullptr && !OpenTestDisplay())
             return 97;
         ScriptClear();
@@ -624,31 +597,16 @@ OperationRun RunFileOperation(const std::function<int()> &operation, const std::
         TakeDrawnText();
         TakeShadedText();
         int result = operation();
-        int popups = CountOf(TakeShadedText(), "Error\n");
-        printf("\x1e%d\x1e%d\x1e%d\x1e%s", result, popups, FlipCount(), TakeDrawnText().c_str());
+        PrintRecord(result, TakeShadedText(), "");
         return 0;
     });
-    OperationRun run;
-    run.status = child.status;
-    std::string fields[4];
-    if (!ReadRecord(child.out, run.out, fields, 4))
-        return run;
-    run.result = atoi(fields[0].c_str());
-    run.popups = atoi(fields[1].c_str());
-    run.flips = atoi(fields[2].c_str());
-    run.drawn = fields[3];
-    return run;
-}
-
-// Closes, without End's sync and log line, a display that an earlier test of this process (or
-// the parent of this child) left open: Init would otherwise lose its fonts.
-static void CloseOpenDisplay() {
-    if (gScreenSurface != nullptr || font != nullptr || font_small != nullptr)
-        CloseDisplay();
 }
 
 bool OpenTestDisplay(int font_size) {
-    CloseOpenDisplay();
+    // Closes, without End's sync and log line, a display that an earlier test of this process
+    // (or the parent of this child) left open: Init would otherwise lose its fonts.
+    if (gScreenSurface != nullptr || font != nullptr || font_small != nullptr)
+        CloseDisplay();
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     option.font_size = font_size;
     CopyString(option.font_file, sizeof option.font_file, kTestFont);
@@ -678,67 +636,60 @@ void CloseTestDisplay() {
     End();
 }
 
+// In a child: runs the browser in dir from every key up, with start run just before the loop;
+// nonzero when it cannot start.
+static int Browse(const std::string &dir, int font_size, const std::function<void()> &start) {
+    if (chdir(dir.c_str()) != 0)
+        return 98;
+    if (!OpenTestDisplay(font_size))
+        return 97;
+    if (pass_limit == 0)
+        pass_limit = 100000;
+    // Two passes with every key up leave no state of earlier tests in the button input.
+    script_paused = true;
+    memset(__real_SDL_GetKeyState(nullptr), 0, SDLK_LAST);
+    GetInput();
+    GetInput();
+    script_paused = false;
+    if (start)
+        start();
+    MainLoop();
+    return 0;
+}
+
 ChildResult RunBrowser(const std::string &dir, int font_size) {
     return RunChild([&] {
-        if (chdir(dir.c_str()) != 0)
-            return 98;
-        if (!OpenTestDisplay(font_size)) {
-            puts("error: init failed");
-            return 1;
-        }
-        if (pass_limit == 0)
-            pass_limit = 100000;
-        // Two passes with every key up leave no state of earlier tests in the button input.
-        script_paused = true;
-        memset(__real_SDL_GetKeyState(nullptr), 0, SDLK_LAST);
-        GetInput();
-        GetInput();
-        script_paused = false;
-        MainLoop();
-        End();
-        return 0;
+        int status = Browse(dir, font_size, nullptr);
+        if (status == 0)
+            End();
+        return status;
     });
 }
 
 LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup,
                 const std::function<std::string()> &check) {
-    ChildResult child = RunChild([&] {
-        if (setup) {
-            int status = setup();
-            if (status != 0)
-                return status;
-        }
-        if (chdir(dir.c_str()) != 0)
-            return 98;
-        if (!OpenTestDisplay())
-            return 97;
-        TakeShadedText();
-        TakeDrawnText();
-        flush_log.clear();
-        logging_flushes = true;
-        for (int call = 1; call < 400; call++)
-            ScriptOnOpenDir(call, [] {
-                if (!flush_log.empty())
-                    flush_log += "opendir\n";
+    return RunRecorded([&] {
+        int status = setup ? setup() : 0;
+        if (status == 0)
+            status = Browse(dir, 10, [] {
+                TakeShadedText();
+                TakeDrawnText();
+                flush_log.clear();
+                logging_flushes = true;
+                for (int call = 1; call < 400; call++)
+                    ScriptOnOpenDir(call, [] {
+                        if (!flush_log.empty())
+                            flush_log += "opendir\n";
+                    });
             });
-        MainLoop();
+        if (status != 0)
+            return status;
         logging_flushes = false;
         std::string shaded = TakeShadedText();
         End();
-        printf("\x1e%d\x1e%s\x1e%s\x1e%s", CountOf(shaded, "Error\n"), TakeDrawnText().c_str(),
-               check ? check().c_str() : "", flush_log.c_str());
+        PrintRecord(0, shaded, check ? check() : "");
         return 0;
     });
-    LoopRun run;
-    run.status = child.status;
-    std::string fields[4];
-    if (!ReadRecord(child.out, run.out, fields, 4))
-        return run;
-    run.popups = atoi(fields[0].c_str());
-    run.drawn = fields[1];
-    run.checked = fields[2];
-    run.flushes = fields[3];
-    return run;
 }
 
 int CountOf(const std::string &text, const std::string &piece) {
@@ -808,24 +759,15 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string &path, const std::string &content) {
-    FILE *stream = fopen(path.c_str(), "wb");
-    if (stream == nullptr)
+    std::ofstream stream(path, std::ios::binary);
+    if (!stream)
         abort();
-    fwrite(content.data(), 1, content.size(), stream);
-    fclose(stream);
+    stream << content;
 }
 
 std::string ReadFile(const std::string &path) {
-    std::string content;
-    FILE *stream = fopen(path.c_str(), "rb");
-    if (stream == nullptr)
-        return content;
-    char block[4096];
-    size_t count;
-    while ((count = fread(block, 1, sizeof block, stream)) > 0)
-        content.append(block, count);
-    fclose(stream);
-    return content;
+    std::ifstream stream(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(stream), {});
 }
 
 void MakeDir(const std::string &path) {
@@ -842,21 +784,9 @@ SDL_Color ColorAt(SDL_Surface *surface, int x, int y) {
     SDL_LockSurface(surface);
     const Uint8 *row = static_cast<const Uint8 *>(surface->pixels) + y * surface->pitch;
     const Uint8 *at = row + x * surface->format->BytesPerPixel;
+    // The low bytes of a little-endian word, whatever the pixel's size.
     Uint32 pixel = 0;
-    switch (surface->format->BytesPerPixel) {
-    case 1:
-        pixel = *at;
-        break;
-    case 2:
-        pixel = *reinterpret_cast<const Uint16 *>(at);
-        break;
-    case 3:
-        pixel = at[0] | at[1] << 8 | at[2] << 16;
-        break;
-    default:
-        pixel = *reinterpret_cast<const Uint32 *>(at);
-        break;
-    }
+    memcpy(&pixel, at, surface->format->BytesPerPixel);
     SDL_UnlockSurface(surface);
     SDL_Color color = {0, 0, 0, 0};
     SDL_GetRGB(pixel, surface->format, &color.r, &color.g, &color.b);

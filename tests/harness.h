@@ -13,9 +13,8 @@ constexpr SDLKey kL = SDLK_TAB, kR = SDLK_BACKSPACE, kStart = SDLK_RETURN, kSele
 
 // Forgets every scripted key, capture, key source and action, and restarts the counts at 0.
 void ScriptClear();
-// Sets key down or up at the start of the given pass (a pass is one sample of the key table).
-void ScriptKey(int pass, SDLKey key, bool down);
-// Holds key down from pass `from` until pass `until`, where it is up again.
+// Holds key down from pass `from` until pass `until` (a pass is one sample of the key table),
+// where it is up again.
 void ScriptHold(SDLKey key, int from, int until);
 // Presses key for the one pass `pass`.
 void ScriptTap(SDLKey key, int pass);
@@ -96,42 +95,30 @@ std::vector<std::string> Names(const std::string &dir);
 // size bytes that differ from one position to the next.
 std::string Pattern(size_t size);
 
-struct ChildResult {
-    int status;      // exit status, or 128 + signal
-    std::string out; // everything the child wrote to standard output
+// What a run in a child did: its status and standard output (before the record of a recorded run),
+// the operation's result, the "Error" popups it showed, every text drawn anti-aliased (names,
+// messages, popup texts), what the check after a browser run returned, and the flushes and renames
+// of a browser run: "syncfs <path>", "refused syncfs <path>", "sync", "fsync <path>",
+// "sync_file_range <path>", "rename <from> <to>", "link <from> <to>", one a line, and "opendir" for
+// each directory opened after the first of them.
+struct TestRun {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    int result = -1;
+    int popups = -1;
+    std::string drawn, checked, flushes;
 };
+using ChildResult = TestRun;
 // Runs body in a forked child whose standard output is collected; its result is the exit status.
 ChildResult RunChild(const std::function<int()> &body);
 
-// What a file operation run in a child did: its status and result, the "Error" popups it showed
-// (each closed by a scripted A) and every text drawn anti-aliased (names and messages).
-struct OperationRun {
-    int status = -1; // the child's exit status, or 128 + signal
-    int result = -1;
-    int popups = -1;
-    int flips = -1; // showings of the screen
-    std::string drawn;
-    std::string out; // everything the child wrote to standard output
-};
-// Runs operation in a child, with the display this process has open or else one opened there;
-// the operation may set key sources and actions of its own after the harness's.
-// With capture, the screen of the last showing is saved there as a BMP file.
+using OperationRun = TestRun;
+using LoopRun = TestRun;
+// Runs operation in a child, with the display this process has open or else one opened there,
+// and A tapped now and then to close popups; the operation may set key sources and actions of
+// its own after the harness's. With capture, the screen of the last showing is saved there.
 OperationRun RunFileOperation(const std::function<int()> &operation,
                               const std::string &capture = "");
-
-// What a browser run did: its status and log, the "Error" popups it showed, every text drawn
-// anti-aliased (popup texts, copied names), what the check after the run returned, and the
-// flushes and renames it made: "syncfs <path>", "refused syncfs <path>", "sync",
-// "fsync <path>", "sync_file_range <path>", "rename <from> <to>", one a line, and "opendir" for
-// each directory opened after the first of them.
-struct LoopRun {
-    int status = -1;
-    std::string out;
-    int popups = -1;
-    std::string drawn;
-    std::string checked;
-    std::string flushes;
-};
 // Runs the browser in dir in a child with the scripted keys: setup first (a nonzero result ends
 // the child with it), check after the loop, while the child's mounts still stand.
 LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup = nullptr,

@@ -1,47 +1,29 @@
 // Data safety through the real loop: deletes that stop at other file systems, copies that never
 // copy their own output, files that take their name only when complete, flushes before the
-// result shows, panes whose directory vanished, a closed standard output, questions about names
-// that are not UTF-8, and keys that opened a dialog.
+// result shows, panes whose directory vanished and questions about names that are not UTF-8.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <csignal>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <functional>
 #include <sched.h>
-#include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-#include <vector>
 
-#include "app/browser.h"
-#include "app/session.h"
 #include "app/fs/copytree.h"
-#include "app/fs/fileops.h"
-#include "common/globals.h"
+#include "common/limits.h"
 #include "tests/harness.h"
 
-// A mount namespace of the child's own, so that no mount outlives it; 77 when refused.
-static int OwnMounts() {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-        return 77;
-    return 0;
+// Starts a plan with every scripted key forgotten.
+static KeyPlan NewPlan() {
+    ScriptClear();
+    ScriptLimit(5000);
+    return {};
 }
 
 // Starts a plan that leaves the left pane active in the start directory and the right pane in the
 // directory reached by entering, one after another, the entries at right_rows (each row counted
 // from the top of the listing it is in).
 static KeyPlan TwoPanePlan(const std::vector<int> &right_rows) {
-    ScriptClear();
-    ScriptLimit(5000);
-    KeyPlan plan;
+    KeyPlan plan = NewPlan();
     plan.Tap(kRight);
     for (int row : right_rows) {
         plan.Tap(kDown, row);
@@ -49,6 +31,53 @@ static KeyPlan TwoPanePlan(const std::vector<int> &right_rows) {
     }
     plan.Tap(kLeft);
     return plan;
+}
+
+// Makes folders A and B in root and starts a plan that leaves the left pane active in A, the
+// right pane in B.
+static KeyPlan FromAToB(const TempDir &root) {
+    MakeDir(root / "A");
+    MakeDir(root / "B");
+    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
+    plan.Tap(kDown);
+    plan.Tap(kA);
+    return plan;
+}
+
+// Gives the command of key, whose popup A closes.
+static void Popup(KeyPlan &plan, SDLKey key) {
+    plan.Tap(key);
+    plan.Wait(2);
+    plan.Tap(kA);
+}
+
+// Deletes the entry under the cursor, answering Ok.
+static void Delete(KeyPlan &plan) {
+    plan.With(kSelect, kB);
+    plan.Tap(kRight);
+    plan.Tap(kA);
+}
+
+// Names through the dialog that SELECT with key opens: "m", from the keyboard's centre cell.
+static void TypeM(KeyPlan &plan, SDLKey key) {
+    plan.With(kSelect, key);
+    plan.Wait(1);
+    plan.Tap(kY);
+    plan.Tap(kStart);
+}
+
+// Lets the last command end, then quits.
+static void Finish(KeyPlan &plan) {
+    plan.Wait(4);
+    plan.Quit();
+}
+
+// A browser run on a file system that says it is FAT.
+static LoopRun RunOnFat(const std::string &dir) {
+    return RunLoop(dir, [] {
+        PretendFat(true);
+        return 0;
+    });
 }
 
 // ---- A delete stops at other file systems.
@@ -72,7 +101,9 @@ TEST(DeleteAcrossMounts, StopsAtAMountPointAndTouchesNothingMountedThere) {
             MakeDir(root / "keep");
             WriteFile(root / "keep/precious", "precious");
             auto setup = [&]() -> int {
-                if (OwnMounts() != 0)
+                // A mount namespace of the child's own, so that no mount outlives it.
+                if (unshare(CLONE_NEWNS) != 0 ||
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
                     return 77;
                 SetKernel(old ? Kernel::kOld : Kernel::kCurrent);
                 std::string source = root / "keep";
@@ -97,13 +128,10 @@ TEST(DeleteAcrossMounts, StopsAtAMountPointAndTouchesNothingMountedThere) {
             KeyPlan plan = TwoPanePlan({});
             plan.Tap(kDown, 2); // ../ d/ keep/
             plan.Tap(kUp);
-            plan.With(kSelect, kB);
-            plan.Tap(kRight);
-            plan.Tap(kA);
+            Delete(plan);
             plan.Wait(2);
             plan.Tap(kA); // closes the error popup
-            plan.Wait(4);
-            plan.Quit();
+            Finish(plan);
             LoopRun run = RunLoop(root.path, setup, check);
             if (run.status == 77)
                 GTEST_SKIP() << "mounting is refused here";
@@ -130,11 +158,8 @@ TEST(CopyIntoItself, IsRefusedBeforeAnythingIsCreated) {
         MakeDir(root / "A/sub");
         KeyPlan plan = TwoPanePlan(right);
         plan.Tap(kDown); // A/
-        plan.Tap(kY);
-        plan.Wait(2);
-        plan.Tap(kA);
-        plan.Wait(4);
-        plan.Quit();
+        Popup(plan, kY);
+        Finish(plan);
         LoopRun run = RunLoop(root.path);
         ASSERT_EQ(run.status, 0) << run.out;
         EXPECT_EQ(run.popups, 1);
@@ -155,11 +180,8 @@ TEST(CopyIntoItself, ADirectoryMetAgainThroughALinkIsNotEntered) {
         ASSERT_EQ(symlink((root / target).c_str(), (root / "A/link").c_str()), 0);
         KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
         plan.Tap(kDown);                 // A/
-        plan.Tap(kY);
-        plan.Wait(2);
-        plan.Tap(kA);
-        plan.Wait(4);
-        plan.Quit();
+        Popup(plan, kY);
+        Finish(plan);
         LoopRun run = RunLoop(root.path);
         ASSERT_EQ(run.status, 0) << run.out;
         EXPECT_EQ(run.popups, 1) << target;
@@ -167,14 +189,10 @@ TEST(CopyIntoItself, ADirectoryMetAgainThroughALinkIsNotEntered) {
         // is not entered; the parent is entered once and stops at the entry met again.
         EXPECT_EQ(run.drawn, "fpath too long") << target;
         EXPECT_EQ(ReadFile(root / "B/A/f"), "data") << target;
-        bool parent = target == ".";
-        std::vector<std::string> copied = {"f"};
-        if (parent)
-            copied.push_back("link");
+        const std::vector<std::string> copied =
+            target == "." ? std::vector<std::string>{"f", "link"} : std::vector<std::string>{"f"};
         EXPECT_EQ(Names(root / "B/A"), copied) << target;
-        if (parent) {
-            EXPECT_TRUE(Names(root / "B/A/link").empty());
-        }
+        EXPECT_TRUE(Names(root / "B/A/link").empty()) << target;
     }
 }
 
@@ -195,19 +213,20 @@ TEST(CopyUnderATemporaryName, ACopyEndedMidwayLeavesNoCutShortFileUnderTheRealNa
         });
         EXPECT_EQ(killed.status, 42);
     };
+    // A retry is not refused, and its file is whole under the real name.
+    auto retry = [&](const std::string &dir, const std::string &name) {
+        OperationRun whole = RunFileOperation(
+            [&] { return CopyDirEntry(dir.c_str(), src.path.c_str(), name.c_str()); });
+        EXPECT_EQ(whole.result, 1);
+        EXPECT_EQ(whole.popups, 0);
+        EXPECT_TRUE(ReadFile(dir + "/" + name) == big);
+    };
     cut_short(dst.path, "big", Kernel::kCurrent);
     EXPECT_EQ(Names(dst.path), std::vector<std::string>{});
     cut_short(dst.path, "big", Kernel::kOld);
     cut_short(dst.path, "big", Kernel::kOld);
     EXPECT_EQ(Names(dst.path), (std::vector<std::string>{"big.zorvel-part", "big.zorvel-part1"}));
-    std::vector<std::string> left;
-
-    // A retry is not refused, and its file is whole under the real name.
-    OperationRun retry =
-        RunFileOperation([&] { return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big"); });
-    EXPECT_EQ(retry.result, 1);
-    EXPECT_EQ(retry.popups, 0);
-    EXPECT_TRUE(ReadFile(dst / "big") == big);
+    retry(dst.path, "big");
 
     // A name with no room for the suffix is cut to make room, never at a character's middle:
     // cut short, it is not under its final name either, and a retry completes it.
@@ -219,14 +238,8 @@ TEST(CopyUnderATemporaryName, ACopyEndedMidwayLeavesNoCutShortFileUnderTheRealNa
         TempDir out;
         WriteFile(src / longest, big);
         cut_short(out.path, longest, Kernel::kOld);
-        EXPECT_FALSE(Exists(out / longest));
-        left = Names(out.path);
-        ASSERT_EQ(left.size(), 1u);
-        EXPECT_EQ(left[0], kept + ".zorvel-part");
-        OperationRun whole = RunFileOperation(
-            [&] { return CopyDirEntry(out.path.c_str(), src.path.c_str(), longest.c_str()); });
-        EXPECT_EQ(whole.result, 1);
-        EXPECT_TRUE(ReadFile(out / longest) == big);
+        EXPECT_EQ(Names(out.path), std::vector<std::string>{kept + ".zorvel-part"});
+        retry(out.path, longest);
         unlink((src / longest).c_str());
     }
 }
@@ -248,24 +261,21 @@ TEST(CopyUnderATemporaryName, NeverReplacesAnEntryThatAppearedMeanwhile) {
         WriteFile(src / "big", big);
         chmod(src.path.c_str(), 0755);
         chmod(dst.path.c_str(), 0777);
-        auto answers = [&] {
-            SetKernel(c.kernel);
-            if (c.ordinary_user && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-                _exit(3);
-        };
-        OperationRun copy = RunFileOperation([&] {
-            answers();
-            return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
-        });
-        EXPECT_EQ(copy.result, 1);
-        EXPECT_TRUE(ReadFile(dst / "big") == big);
-        unlink((dst / "big").c_str());
-        copy = RunFileOperation([&] {
-            answers();
-            ScriptOnFlip(3, [&] { WriteFile(dst / "big", "theirs"); });
-            return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
-        });
-        EXPECT_EQ(copy.result, 0);
+        // A plain copy first, then one during which an entry of that name appears.
+        OperationRun copy;
+        for (bool appears : {false, true}) {
+            unlink((dst / "big").c_str());
+            copy = RunFileOperation([&] {
+                SetKernel(c.kernel);
+                if (c.ordinary_user && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                    _exit(3);
+                if (appears)
+                    ScriptOnFlip(3, [&] { WriteFile(dst / "big", "theirs"); });
+                return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "big");
+            });
+            EXPECT_EQ(copy.result, appears ? 0 : 1);
+            EXPECT_TRUE(appears || ReadFile(dst / "big") == big);
+        }
         EXPECT_EQ(copy.popups, 1);
         EXPECT_EQ(copy.drawn, "big" + dst.path + "/big already exists");
         EXPECT_TRUE(ReadFile(dst / "big") == "theirs");
@@ -279,37 +289,24 @@ TEST(FlushAfterCommands, EachChangeIsFlushedInItsDirectoryBeforeThePaneIsReliste
     // With syncfs, and on a kernel without it, where the whole machine is flushed instead.
     for (bool old_kernel : {false, true}) {
         TempDir root;
-        MakeDir(root / "A");
-        MakeDir(root / "B");
+        KeyPlan plan = FromAToB(root); // left in A: ../ e/ c d m n
         MakeDir(root / "A/e");
         for (const char *name : {"c", "d", "m", "n"})
             WriteFile(root / (std::string("A/") + name), name);
         WriteFile(root / "B/c", "taken");
-        KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
-        plan.Tap(kDown);
-        plan.Tap(kA); // left in A: ../ e/ c d m n
         plan.Tap(kDown, 2);
-        plan.Tap(kY); // c is taken in B: nothing changes, nothing is flushed
-        plan.Wait(2);
-        plan.Tap(kA);
+        Popup(plan, kY); // c is taken in B: nothing changes, nothing is flushed
         plan.Tap(kDown, 3);
         plan.Tap(kY); // n
         plan.Tap(kUp);
         plan.Tap(kX); // m
         plan.Tap(kDown, 3);
-        plan.With(kSelect, kB); // relisted ../ e/ c d n: d
-        plan.Tap(kRight);
-        plan.Tap(kA);
+        Delete(plan); // relisted ../ e/ c d n: d
         plan.Tap(kDown, 2);
-        plan.Tap(kY); // relisted ../ e/ c n: c, taken again, and again nothing is flushed
-        plan.Wait(2);
-        plan.Tap(kA);
+        Popup(plan, kY); // relisted ../ e/ c n: c, taken again, and again nothing is flushed
         plan.Tap(kUp);
-        plan.With(kSelect, kB); // the empty folder e
-        plan.Tap(kRight);
-        plan.Tap(kA);
-        plan.Wait(4);
-        plan.Quit();
+        Delete(plan); // the empty folder e
+        Finish(plan);
         LoopRun run = RunLoop(root.path, [&] {
             SetKernel(old_kernel ? Kernel::kOld : Kernel::kCurrent);
             return 0;
@@ -348,20 +345,11 @@ TEST(FlushAfterCommands, CreatingAndRenamingFlushTheirDirectory) {
     TempDir root;
     ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
     WriteFile(root / "abc", "x");
-    ScriptClear();
-    ScriptLimit(5000);
-    KeyPlan plan;
-    plan.With(kSelect, kY);
-    plan.Wait(1);
-    plan.Tap(kY); // "m" from the centre cell
-    plan.Tap(kStart);
+    KeyPlan plan = NewPlan();
+    TypeM(plan, kY);
     plan.Tap(kDown, 2); // relisted ../ m/ abc graphics: abc
-    plan.With(kSelect, kX);
-    plan.Wait(1);
-    plan.Tap(kY);
-    plan.Tap(kStart);
-    plan.Wait(4);
-    plan.Quit();
+    TypeM(plan, kX);
+    Finish(plan);
     LoopRun run = RunLoop(root.path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(CountOf(run.out, "mkdir: m in " + root.path + "\n"), 1);
@@ -373,20 +361,13 @@ TEST(FlushAfterCommands, CreatingAndRenamingFlushTheirDirectory) {
 TEST(FlushAfterCommands, OnFatARenamedCopyIsWrittenOutWithItsFolderAtOnce) {
     // FAT fills a renamed file's entry in only when the file is written back.
     TempDir root;
-    MakeDir(root / "A");
-    MakeDir(root / "B");
+    KeyPlan plan = FromAToB(root); // left in A: ../ n
     WriteFile(root / "A/n", "n");
-    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
-    plan.Tap(kDown);
-    plan.Tap(kA); // left in A: ../ n
     plan.Tap(kDown);
     plan.Tap(kY);
     plan.Wait(2);
     plan.Quit();
-    LoopRun run = RunLoop(root.path, [] {
-        PretendFat(true);
-        return 0;
-    });
+    LoopRun run = RunOnFat(root.path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.popups, 0);
     EXPECT_EQ(ReadFile(root / "B/n"), "n");
@@ -400,27 +381,18 @@ TEST(FlushAfterCommands, OnFatARenamedCopyIsWrittenOutWithItsFolderAtOnce) {
 TEST(FatNames, ANameFatWouldCutShortIsRefusedAndNothingIsMade) {
     // FAT drops a trailing dot or space without a word: "x." would stand there as "x".
     TempDir root;
-    MakeDir(root / "A");
-    MakeDir(root / "B");
+    KeyPlan plan = FromAToB(root); // left in A: ../ d./ m  x.
     MakeDir(root / "A/d.");
     WriteFile(root / "A/d./f", "f");
     WriteFile(root / "A/m ", "m");
     WriteFile(root / "A/x.", "x");
-    KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
-    plan.Tap(kDown);
-    plan.Tap(kA); // left in A: ../ d./ m  x.
     // Copy d./, move "m " (after which A is listed anew, the cursor on top), copy x.
     for (auto [rows, key] : {std::pair{1, kY}, std::pair{1, kX}, std::pair{3, kY}}) {
         plan.Tap(kDown, rows);
-        plan.Tap(key);
-        plan.Wait(2);
-        plan.Tap(kA);
+        Popup(plan, key);
     }
     plan.Quit();
-    LoopRun run = RunLoop(root.path, [] {
-        PretendFat(true);
-        return 0;
-    });
+    LoopRun run = RunOnFat(root.path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.popups, 3);
     EXPECT_EQ(run.drawn, "can't create dir " + root / "B/d./" + "rename() failed" +
@@ -433,25 +405,14 @@ TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {
     for (bool quiet : {false, true}) {
         TempDir root;
         ASSERT_EQ(symlink(ZORVEL_GRAPHICS_DIR, (root / "graphics").c_str()), 0);
-        MakeDir(root / "A");
-        MakeDir(root / "B");
+        KeyPlan plan = FromAToB(root); // left in A: ../ m n
         WriteFile(root / "A/m", "m");
         WriteFile(root / "A/n", "n");
-        KeyPlan plan = TwoPanePlan({2}); // ../ A/ B/
-        plan.Tap(kDown);
-        plan.Tap(kA); // left in A: ../ m n
         plan.Tap(kDown, 2);
-        plan.Tap(kY); // n: its data is refused, so it keeps its unfinished name
-        plan.Wait(2);
-        plan.Tap(kA);
+        Popup(plan, kY); // n: its data is refused, so it keeps its unfinished name
         plan.Tap(kUp);
-        plan.Tap(kX); // m: renamed, and the flush of B after it is refused
-        plan.Wait(2);
-        plan.Tap(kA);
-        plan.With(kSelect, kY); // a folder "m" in A, whose flush is refused
-        plan.Wait(1);
-        plan.Tap(kY);
-        plan.Tap(kStart);
+        Popup(plan, kX); // m: renamed, and the flush of B after it is refused
+        TypeM(plan, kY); // a folder "m" in A, whose flush is refused
         plan.Wait(2);
         plan.Tap(kA);
         plan.Wait(2);
@@ -475,39 +436,27 @@ TEST(FlushAfterCommands, AStorageThatRefusesTheFlushIsShownOnceACommand) {
 
 // ---- A pane whose directory vanished lists its nearest existing ancestor.
 
-// Left pane in root/A/sub; the right pane (in root) deletes A.
-static KeyPlan VanishedLeftPane() {
-    ScriptClear();
-    ScriptLimit(5000);
-    KeyPlan plan;
+TEST(VanishedPane, ACopyIntoItShowsTheErrorThenListsTheNearestExistingAncestor) {
+    TempDir root;
+    MakeDir(root / "A");
+    MakeDir(root / "A/sub");
+    WriteFile(root / "f", "f");
+    // Left pane in root/A/sub; the right pane (in root) deletes A.
+    KeyPlan plan = NewPlan();
     plan.Tap(kDown); // ../ A/ f
     plan.Tap(kA);
     plan.Tap(kDown); // ../ sub/
     plan.Tap(kA);
     plan.Tap(kRight);
     plan.Tap(kDown);
-    plan.With(kSelect, kB);
-    plan.Tap(kRight);
-    plan.Tap(kA);
+    Delete(plan);
     plan.Wait(2);
-    return plan;
-}
-
-TEST(VanishedPane, ACopyIntoItShowsTheErrorThenListsTheNearestExistingAncestor) {
-    TempDir root;
-    MakeDir(root / "A");
-    MakeDir(root / "A/sub");
-    WriteFile(root / "f", "f");
-    KeyPlan plan = VanishedLeftPane();
     plan.Tap(kDown); // relisted: ../ f
-    plan.Tap(kY);
-    plan.Wait(2);
-    plan.Tap(kA);
+    Popup(plan, kY);
     // The left pane now shows root: A enters nothing there, DOWN reaches f, B goes up.
     plan.Tap(kLeft);
     plan.Tap(kB);
-    plan.Wait(4);
-    plan.Quit();
+    Finish(plan);
     LoopRun run = RunLoop(root.path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.popups, 1);
@@ -519,8 +468,6 @@ TEST(VanishedPane, ACopyIntoItShowsTheErrorThenListsTheNearestExistingAncestor) 
     EXPECT_EQ(after, "chdir: " + root.path + "\nchdir: " + parent + "\nsync disc\n");
 }
 
-// ---- A closed standard output loses log lines, nothing else.
-
 // ---- A question shows a name that is not UTF-8 with "?" for each stray byte.
 
 TEST(Questions, ANameThatIsNotUtf8IsShownWithQuestionMarksAndActedOnAsItIs) {
@@ -528,17 +475,12 @@ TEST(Questions, ANameThatIsNotUtf8IsShownWithQuestionMarksAndActedOnAsItIs) {
     // A stray byte, a character cut short, an overlong form, a surrogate, a stray continuation.
     std::string name = "bad\xff\xe2\x82name\xc0\xaf\xed\xa0\x80\xc3\xa9\x80";
     WriteFile(root / name, "x");
-    ScriptClear();
-    ScriptLimit(5000);
-    KeyPlan plan;
+    KeyPlan plan = NewPlan();
     plan.Tap(kDown);
     plan.With(kSelect, kA); // execute: Cancel
     plan.Tap(kB);
-    plan.With(kSelect, kB); // delete: Ok
-    plan.Tap(kRight);
-    plan.Tap(kA);
-    plan.Wait(4);
-    plan.Quit();
+    Delete(plan);
+    Finish(plan);
     LoopRun run = RunLoop(root.path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.drawn, "execute \"bad???name?????\xc3\xa9?\"  Ok?"
@@ -546,9 +488,3 @@ TEST(Questions, ANameThatIsNotUtf8IsShownWithQuestionMarksAndActedOnAsItIs) {
     EXPECT_EQ(CountOf(run.out, "delete: " + name + "\n"), 1);
     EXPECT_FALSE(Exists(root / name));
 }
-
-// ---- A directory whose name leaves no room for its "/" is left out.
-
-// ---- The destination test of copy and move.
-
-// ---- The keys that open a naming dialog type nothing into it.
