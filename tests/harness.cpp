@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <ftw.h>
 #include <map>
 #include <sys/mman.h>
@@ -766,8 +767,11 @@ void WriteFile(const std::string &path, const std::string &content) {
 }
 
 std::string ReadFile(const std::string &path) {
+    // Read a buffer at a time: the tests compare files of 64 MiB.
     std::ifstream stream(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(stream), {});
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
 }
 
 void MakeDir(const std::string &path) {
