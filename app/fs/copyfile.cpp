@@ -278,18 +278,20 @@ static bool DirectoryOf(char *dir, size_t dir_size, const char *path) {
 // refuses it, and a 2.6 kernel answers EISDIR; those copies take unfinished names.
 static const int kNameless = -1;
 
-static int OpenNameless(const char *dest_path, mode_t mode) {
+// The directory's path is composed in scratch, which it leaves empty.
+static int OpenNameless(const char *dest_path, mode_t mode, char *scratch, size_t scratch_size) {
+    int descriptor = -1;
 #ifdef O_TMPFILE
     static const bool proc_usable = access("/proc/self/fd", X_OK) == 0;
-    auto dir = std::make_unique<char[]>(kPathSize);
-    if (!proc_usable || !DirectoryOf(dir.get(), kPathSize, dest_path))
-        return -1;
-    return open(dir.get(), O_TMPFILE | O_WRONLY, mode);
+    if (proc_usable && DirectoryOf(scratch, scratch_size, dest_path))
+        descriptor = open(scratch, O_TMPFILE | O_WRONLY, mode);
 #else
     (void)dest_path;
     (void)mode;
-    return -1;
+    (void)scratch_size;
 #endif
+    scratch[0] = '\0';
+    return descriptor;
 }
 
 // Gives a nameless file the name path, never replacing an entry. Straight from the descriptor
@@ -328,7 +330,7 @@ static int CreateDestination(const char *dest_path, mode_t mode, char *part, siz
                              int &attempt) {
     part[0] = '\0';
     attempt = kNameless;
-    int descriptor = OpenNameless(dest_path, mode);
+    int descriptor = OpenNameless(dest_path, mode, part, part_size);
     if (descriptor >= 0)
         return descriptor;
     for (attempt = 0; attempt < kPartNames; attempt++) {
@@ -400,12 +402,15 @@ static bool FlushDirectoryOf(const char *path) {
 // an unfinished name when it cannot take its own. The message of its failure, or null.
 static const char *LinkCopy(WaitingCopy &copy, bool file_system_flushed) {
     const char *failure = nullptr;
+    // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
+    bool taken = false;
     if (!Stored(copy.descriptor, file_system_flushed))
         failure = "write %s failed";
-    else if (!LinkNameless(copy.descriptor, copy.dest))
-        // Only an entry that took the name meanwhile keeps it; the copy is not needed then.
-        failure = errno == EEXIST ? "%s already exists" : "write %s failed";
-    if (failure != nullptr && failure[0] == 'w')
+    else if (!LinkNameless(copy.descriptor, copy.dest)) {
+        taken = errno == EEXIST;
+        failure = taken ? "%s already exists" : "write %s failed";
+    }
+    if (failure != nullptr && !taken)
         KeepNameless(copy.descriptor, copy.dest);
     if (close(copy.descriptor) != 0 && failure == nullptr)
         failure = "write %s failed";
@@ -533,7 +538,7 @@ int CopyFileLater(const char *dest_path, const char *source_path) {
     CopyOutcome outcome = CopyData(fileno(source.get()), descriptor, status, progress);
     source.reset();
     // A file cut short keeps its unfinished name: only a complete one is ever named.
-    if (outcome != CopyOutcome::kDone && attempt == kNameless && part[0] == '\0')
+    if (outcome != CopyOutcome::kDone && attempt == kNameless)
         KeepNameless(descriptor, dest_path);
     if (outcome != CopyOutcome::kDone)
         close(descriptor);
