@@ -2,6 +2,7 @@
 
 #include <SDL_ttf.h>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -491,6 +492,38 @@ void KeyPlan::With(SDLKey modifier, SDLKey key) {
     pass += 4;
 }
 
+void KeyPlan::Press(const std::string &buttons, const std::vector<std::string> &captures) {
+    static const std::map<char, SDLKey> kKeys = {
+        {'U', kUp}, {'D', kDown}, {'L', kLeft}, {'R', kRight}, {'A', kA},    {'B', kB},
+        {'X', kX},  {'Y', kY},    {'l', kL},    {'r', kR},     {'S', kStart}};
+    size_t next_capture = 0;
+    for (size_t at = 0; at < buttons.size(); at++) {
+        size_t digits = 0;
+        char button = buttons[at];
+        if (button == '^')
+            With(kSelect, kKeys.at(buttons[++at]));
+        else if (button == ',' || button == '.')
+            Wait(button == ',' ? 1 : 2);
+        else if (button == 'Q')
+            Quit();
+        else if (button == 'C')
+            Capture(captures.at(next_capture++));
+        else if (at + 1 < buttons.size() && isdigit(static_cast<unsigned char>(buttons[at + 1]))) {
+            Hold(kKeys.at(button), std::stoi(buttons.substr(at + 1), &digits));
+            at += digits;
+        } else if (button != ' ')
+            Tap(kKeys.at(button));
+    }
+}
+
+KeyPlan Plan(const std::string &buttons) {
+    ScriptClear();
+    ScriptLimit(5000);
+    KeyPlan plan;
+    plan.Press(buttons);
+    return plan;
+}
+
 // _exit skips the leak check that exit runs: a child's leaks count too. The check needs a few
 // descriptors, which a test may have taken away with its limit.
 static void CheckChildLeaks() {
@@ -772,6 +805,22 @@ std::string ReadFile(const std::string &path) {
     std::ostringstream contents;
     contents << stream.rdbuf();
     return contents.str();
+}
+
+void MakeTree(const std::string &root, const std::vector<std::string> &entries) {
+    for (const std::string &entry : entries) {
+        size_t equals = entry.find('='), arrow = entry.find("->");
+        if (entry.back() == '/')
+            MakeDir(root + "/" + entry);
+        else if (equals != std::string::npos)
+            WriteFile(root + "/" + entry.substr(0, equals), entry.substr(equals + 1));
+        else if (arrow != std::string::npos) {
+            if (symlink(entry.substr(arrow + 2).c_str(),
+                        (root + "/" + entry.substr(0, arrow)).c_str()) != 0)
+                abort();
+        } else
+            WriteFile(root + "/" + entry, entry.substr(entry.rfind('/') + 1));
+    }
 }
 
 void MakeDir(const std::string &path) {

@@ -80,7 +80,14 @@ struct KeyPlan {
     }
     // Quits the browser with START and SELECT.
     void Quit() { With(SDLK_ESCAPE, SDLK_RETURN); }
+    // Presses buttons one after another: U D L R A B X Y, l and r for L and R, S for START; a
+    // button after "^" is pressed with SELECT held, a button followed by a number is held that
+    // many passes; "," lets one pass go by, "." two; "Q" quits; "C" saves the screen of the next
+    // pass as the next of captures.
+    void Press(const std::string &buttons, const std::vector<std::string> &captures = {});
 };
+// A plan with every scripted key forgotten, a pass limit of 5000, and buttons pressed.
+KeyPlan Plan(const std::string &buttons = "");
 
 // Every text drawn anti-aliased (the folded lines of popups) since the last call, run together.
 std::string TakeDrawnText();
@@ -149,6 +156,9 @@ struct TempDir {
     // The path of name inside the directory.
     std::string operator/(const std::string &name) const { return path + "/" + name; }
 };
+// Makes entries in root, each "NAME/" a directory, "NAME=TEXT" a file holding TEXT, "NAME->TARGET"
+// a link, and any other NAME a file holding NAME's last part; aborts on failure.
+void MakeTree(const std::string &root, const std::vector<std::string> &entries);
 // Writes content to a new file at path; aborts the test program on failure.
 void WriteFile(const std::string &path, const std::string &content);
 // Reads a whole file; empty when it cannot be read.

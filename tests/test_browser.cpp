@@ -51,29 +51,6 @@ static int RowY(int row) {
     return (row + 1) * 12 + 3;
 }
 
-// Presses the buttons one after another: U D L R A B X Y, and S for START; a button after "^" is
-// pressed with SELECT held, a button followed by a number is held that many passes; "." lets two
-// passes go by and "C" saves the screen of the next pass as bottom.bmp where the browser stands.
-static void Press(KeyPlan &plan, const std::string &buttons) {
-    static const std::map<char, SDLKey> kKeys = {{'U', kUp},    {'D', kDown}, {'L', kLeft},
-                                                 {'R', kRight}, {'A', kA},    {'B', kB},
-                                                 {'X', kX},     {'Y', kY},    {'S', kStart}};
-    for (size_t at = 0; at < buttons.size(); at++) {
-        size_t digits = 0;
-        if (buttons[at] == '^')
-            plan.With(kSelect, kKeys.at(buttons[++at]));
-        else if (buttons[at] == '.')
-            plan.Wait(2);
-        else if (buttons[at] == 'C')
-            plan.Capture("bottom.bmp");
-        else if (at + 1 < buttons.size() && isdigit(buttons[at + 1])) {
-            plan.Hold(kKeys.at(buttons[at]), std::stoi(buttons.substr(at + 1), &digits));
-            at += digits;
-        } else
-            plan.Tap(kKeys.at(buttons[at]));
-    }
-}
-
 TEST(Browser, MovesEntersAndGoesUpAsTheButtonsSay) {
     const struct {
         std::vector<std::string> tree;
@@ -93,7 +70,7 @@ TEST(Browser, MovesEntersAndGoesUpAsTheButtonsSay) {
         MakeEntries(dir, walk.tree);
         ScriptClear();
         KeyPlan plan;
-        Press(plan, walk.buttons);
+        plan.Press(walk.buttons, {"bottom.bmp"});
         plan.Quit();
         ChildResult run = RunBrowser(dir.path);
         EXPECT_EQ(Visited(run.out, dir.path), walk.visited) << walk.tree.size();
@@ -161,7 +138,7 @@ TEST(Commands, RefusedOrCancelledChangeNothing) {
         ScriptClear();
         ScriptLimit(100);
         KeyPlan plan;
-        Press(plan, c.buttons);
+        plan.Press(c.buttons);
         plan.Quit();
         ChildResult run = RunBrowser(root.path);
         EXPECT_EQ(run.status, 0) << c.tree.size();
@@ -181,7 +158,7 @@ TEST(ExecuteCommand, NamesRunOnlyThemselves) {
         chmod(script.c_str(), 0755);
         ScriptClear();
         KeyPlan plan;
-        Press(plan, std::string(row, 'D') + "^ARA");
+        plan.Press(std::string(row, 'D') + "^ARA");
         plan.Quit();
         RunBrowser(root.path);
         EXPECT_EQ(ReadFile(markers / std::to_string(row)), "ran " + script + "\n");
@@ -219,9 +196,9 @@ static ChildResult RunNaming(void (*command)(Browser &), const std::string &dir,
             return 97;
         ScriptClear();
         KeyPlan plan;
-        Press(plan, "." + std::string(erase, 'X'));
+        plan.Press("." + std::string(erase, 'X'));
         TypeText(plan, text);
-        Press(plan, "S.A");
+        plan.Press("S.A");
         ScriptLimit(plan.pass + 20);
         auto browser = std::make_unique<Browser>();
         for (int index = 0; index < 2; index++) {
