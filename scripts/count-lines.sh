@@ -1,7 +1,8 @@
 #!/bin/sh
-# Counts the lines that are neither blank nor comments in the tests (tests/ and fuzz/, C++ and
-# headers, the fuzz seeds left out) and in the program with its build-time tools (every other C
-# and C++ file outside bench/ and the build folders), and their ratio. Folders are searched
+# Counts the lines that are neither blank nor comments in the tests (tests/ and fuzz/: C++, headers
+# and the Python key driver of the package checks; the fuzz seeds left out) and in the program
+# with its build-time tools (every other C and C++ file outside bench/ and the build folders), and
+# their ratio. Folders are searched
 # whole, so files moved into new subfolders or new program folders are counted where they land.
 # With -v, every file's count too.
 set -eu
@@ -9,7 +10,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 verbose=${1:-}
 
-# Lines of code in C or C++ files: blank lines, whole-line // comments and /* */ blocks dropped.
+# Lines of code in C, C++ or Python files: blank lines, whole-line // or # comments and /* */
+# blocks dropped.
 code_lines() {
   awk '
     FNR == 1 { block = 0 }
@@ -28,7 +30,7 @@ code_lines() {
         line = substr(line, 1, start - 1) substr(rest, end + 2)
       }
       sub(/^[ \t]+/, "", line)
-      if (line == "" || line ~ /^\/\//) next
+      if (line == "" || line ~ /^\/\// || (FILENAME ~ /\.py$/ && line ~ /^#/)) next
       count[FILENAME]++
       total++
     }
@@ -42,7 +44,7 @@ code_lines() {
 
 
 test_files=$(find tests fuzz -path fuzz/corpus -prune -o -type f \
-  \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print | sort)
+  \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.py' \) -print | sort)
 program_files=$(find . \( -path ./tests -o -path ./fuzz -o -path ./bench -o -path './build*' \
   -o -path ./dist -o -path ./.git \) -prune -o -type f \
   \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print | sed 's|^\./||' | sort)
