@@ -2,8 +2,8 @@
 # Counts the lines that are neither blank nor comments in the tests (tests/ and fuzz/: C++, headers
 # and the Python key driver of the package checks; the fuzz seeds left out) and in the program
 # with its build-time tools (every other C and C++ file outside bench/ and the build folders), and
-# their ratio. Folders are searched
-# whole, so files moved into new subfolders or new program folders are counted where they land.
+# their ratio. Folders are searched whole, so files moved into new subfolders or new program
+# folders are counted where they land.
 # With -v, every file's count too.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
