@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -26,25 +27,10 @@
 
 namespace {
 
-struct ButtonKey {
-    const char *name;
-    SDLKey key;
-};
-const ButtonKey kButtonKeys[] = {
-    {"up", SDLK_UP},   {"down", SDLK_DOWN},   {"left", SDLK_LEFT},    {"right", SDLK_RIGHT},
-    {"a", SDLK_LCTRL}, {"b", SDLK_LALT},      {"x", SDLK_SPACE},      {"y", SDLK_LSHIFT},
-    {"l", SDLK_TAB},   {"r", SDLK_BACKSPACE}, {"start", SDLK_RETURN}, {"select", SDLK_ESCAPE},
-};
-
-bool KeyOf(const std::string &name, SDLKey &key) {
-    for (const ButtonKey &button : kButtonKeys) {
-        if (name == button.name) {
-            key = button.key;
-            return true;
-        }
-    }
-    return false;
-}
+const std::map<std::string, SDLKey> kButtonKeys = {
+    {"up", kUp}, {"down", kDown}, {"left", kLeft},   {"right", kRight},
+    {"a", kA},   {"b", kB},       {"x", kX},         {"y", kY},
+    {"l", kL},   {"r", kR},       {"start", kStart}, {"select", kSelect}};
 
 struct Capture {
     int first_pass_count; // passes sampled when its first flip may come
@@ -52,6 +38,13 @@ struct Capture {
     std::string path;
 };
 constexpr int kMostFlips = 20000;
+
+// The number-th frame drawn during the copy of a session.
+std::string FramePath(const std::string &prefix, int number) {
+    char suffix[16];
+    snprintf(suffix, sizeof suffix, "-%03d.bmp", number);
+    return prefix + suffix;
+}
 
 int Record(const char *session_path, const std::string &tree, const std::string &out) {
     std::ifstream session(session_path);
@@ -80,12 +73,11 @@ int Record(const char *session_path, const std::string &tree, const std::string 
             std::istringstream names(argument);
             std::string name;
             while (std::getline(names, name, '+')) {
-                SDLKey key;
-                if (!KeyOf(name, key)) {
+                if (kButtonKeys.count(name) == 0) {
                     fprintf(stderr, "unknown button %s\n", name.c_str());
                     return 2;
                 }
-                keys.push_back(key);
+                keys.push_back(kButtonKeys.at(name));
             }
             // A capture before this tap ends before its first key goes down.
             for (Capture &capture : captures) {
@@ -126,29 +118,21 @@ int Record(const char *session_path, const std::string &tree, const std::string 
             }
             // The copy runs inside the pass of its press: every flip until the next sample.
             if (pass_count == copying_pass_count) {
-                char path[512];
-                snprintf(path, sizeof path, "%s-%03d.bmp", copying_prefix.c_str(), ++copy_frames);
-                SDL_SaveBMP(SDL_GetVideoSurface(), path);
+                SDL_SaveBMP(SDL_GetVideoSurface(),
+                            FramePath(copying_prefix, ++copy_frames).c_str());
             }
         });
     }
     ScriptLimit(plan.pass + 50);
     ChildResult result = RunBrowser(tree);
     fputs(result.out.c_str(), stdout);
-    // The last flip of the copy's pass is the browser's, drawn over the closed dialog.
-    if (copying_pass_count >= 0) {
-        int last = 0;
-        char path[512];
-        for (;;) {
-            snprintf(path, sizeof path, "%s-%03d.bmp", copying_prefix.c_str(), last + 1);
-            if (access(path, F_OK) != 0)
-                break;
-            last++;
-        }
-        snprintf(path, sizeof path, "%s-%03d.bmp", copying_prefix.c_str(), last);
-        if (last > 0)
-            remove(path);
-    }
+    // The last flip of the copy's pass is the browser's, drawn over the closed dialog. The
+    // frames were saved in the browser's child: count them on disk.
+    while (copying_pass_count >= 0 &&
+           access(FramePath(copying_prefix, copy_frames + 1).c_str(), F_OK) == 0)
+        copy_frames++;
+    if (copy_frames > 0)
+        remove(FramePath(copying_prefix, copy_frames).c_str());
     return result.status;
 }
 
