@@ -108,9 +108,7 @@ static void Run() {
     CHECK(count == static_cast<int>(expected.size()), "another count of words");
     for (int i = 0; i < count; i++)
         CHECK(strnlen(words[i], kWordSize) < kWordSize && expected[i] == words[i], "another word");
-    CHECK(std::string(words[count], (most + 1 - count) * kWordSize).find_first_not_of('#') ==
-              std::string::npos,
-          "a row past the count written");
+    CHECK(AllMarks(words[count], (most + 1 - count) * kWordSize), "a row past the count written");
 }
 
 #elif defined(FUZZ_BASE_NAME)
@@ -135,8 +133,7 @@ static void Run() {
 // The line-input dialog driven by any sequence of button states, with any capacity, visible
 // count, box size and initial text: it hands back at most capacity bytes with their terminator,
 // types only printable codes, and leaves the result alone when it refuses its box.
-// Samples after the script before the dialog must have finished, and those taken so far.
-static const size_t kFinishingSamples = 10000;
+// Samples taken after the script; a dialog that never finishes on START is a timeout.
 static size_t finishing;
 
 extern "C" {
@@ -155,7 +152,6 @@ SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_
 Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
     Uint8 *keys = __real_SDL_GetKeyState(numkeys);
     int states = left >= 2 ? Take(2) : static_cast<int>(finishing++ % 2) << BTN_START;
-    CHECK(finishing < kFinishingSamples, "the dialog does not finish on START");
     for (int button = 0; button < BTN_COUNT; button++)
         keys[button_key[button]] = (states >> button) & 1;
     return keys;

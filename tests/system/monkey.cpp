@@ -12,7 +12,7 @@
 // a pass, a resident size grown by more than a few MiB) fails the run. Status 0 when all went
 // well, 1 on a failure, 77 when it cannot confine itself.
 #include <csignal>
-#include <ftw.h>
+#include <filesystem>
 #include <grp.h>
 #include <regex>
 #include <sched.h>
@@ -66,11 +66,10 @@ static const char *EnterWorld() {
 // Replaces what nobody has in the world's root with a fresh random tree.
 static void RenewPlay(Random &random) {
     struct stat status;
+    std::error_code error;
     for (const std::string &name : Names("/"))
         if (lstat(("/" + name).c_str(), &status) == 0 && status.st_uid == kNobody)
-            nftw(("/" + name).c_str(),
-                 [](const char *path, const struct stat *, int, FTW *) { return remove(path); }, 16,
-                 FTW_DEPTH | FTW_PHYS);
+            std::filesystem::remove_all("/" + name, error);
     Targets outside = {{"/outside/file"}, {"/outside/dir"}}, inside;
     int serial = 0;
     Populate(random, "", 3, 7, inside, outside, serial, true);
