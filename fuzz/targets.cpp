@@ -18,8 +18,6 @@
 #include "dialogs/lineinput.h"
 #include "tests/font_reads.h"
 
-static const char kMark = '#';
-
 // The input not read yet; past its end every number is 0.
 static const uint8_t *input;
 static size_t left;
@@ -32,7 +30,7 @@ static int Take(int bytes) {
     return value;
 }
 
-// The next count bytes (fewer at the end) and a terminator.
+// The next count bytes (fewer at the end) in a buffer of just their size and a terminator.
 static std::unique_ptr<char[]> TakeString(size_t count) {
     auto text = std::unique_ptr<char[]>(new char[std::min(count, left) + 1]());
     for (size_t i = 0; i < count && left > 0; i++)
@@ -43,52 +41,46 @@ static std::unique_ptr<char[]> TakeString(size_t count) {
 // Ends the run as a crash that libFuzzer keeps, saying what went wrong.
 #define CHECK(holds, what) ((holds) ? void() : (fputs("fuzz: " what "\n", stderr), abort()))
 
-// count items, exactly, every byte the mark: a check then sees which bytes were written.
+// count items, every byte '#': a check then sees which bytes were written.
 template <typename T> static std::unique_ptr<T[]> Marked(size_t count) {
     auto items = std::unique_ptr<T[]>(new T[count]);
-    memset(items.get(), kMark, sizeof(T) * count);
+    memset(items.get(), '#', sizeof(T) * count);
     return items;
 }
 
 inline bool AllMarks(const char *from, size_t bytes) {
-    return std::string(from, bytes).find_first_not_of(kMark) == std::string::npos;
+    return std::string(from, bytes).find_first_not_of('#') == std::string::npos;
 }
 
 #if defined(FUZZ_FOLD_STRING)
 // FoldString on any text, width, height, line height, font size and table size: its last row
 // lies in the table, a text of ASCII is never refused, and its rows, each terminated and no wider
 // than the width, put back together are the start of the text.
-static const int kFontSizes[] = {4, 6, 8, 10, 12, 14};
-static TTF_Font *fonts[std::size(kFontSizes)];
-
 static void Run() {
-    if (fonts[0] == nullptr) {
-        TTF_CloseFont(font); // Init's, which would be lost once one of these is set
-        for (size_t i = 0; i < std::size(kFontSizes); i++)
-            fonts[i] = TTF_OpenFont(ZORVEL_FUZZ_FONT, kFontSizes[i]);
-    }
+    // Init's font stays among them, so that it is not lost.
+    static TTF_Font *fonts[6] = {font};
+    for (int i = 1; fonts[5] == nullptr && i < 6; i++)
+        fonts[i] = TTF_OpenFont(ZORVEL_FUZZ_FONT, 2 + 2 * i);
     // Widths of either sign; heights as the unsigned 16-bit rectangle fields bring them, and
     // small negative ones too.
     int max_width = static_cast<int16_t>(Take(2)), max_height = Take(2) - 64;
     int row_count = 1 + Take(1) % kFoldRows;
     option.font_height = Take(1) % 32;
-    font = fonts[Take(1) % std::size(kFontSizes)];
+    font = fonts[Take(1) % std::size(fonts)];
     auto text = TakeString(left);
     auto rows = Marked<FoldRow>(row_count);
     int last = FoldString(max_width, max_height, text.get(), rows.get(), row_count);
 
-    CHECK(last >= -1 && last < row_count, "the last row lies outside the table");
-    size_t length = strlen(text.get());
+    size_t length = strlen(text.get()), at = 0;
     bool ascii = std::all_of(&text[0], &text[length], [](char c) { return (c & 0x80) == 0; });
-    CHECK(last != -1 || !ascii, "a text of ASCII characters was refused");
-    size_t at = 0;
+    CHECK(last >= -1 && last < row_count && (last != -1 || !ascii), "another last row");
     for (int row = 0; row <= last; row++) {
         size_t row_length = strnlen(rows[row], kFoldRowSize);
-        CHECK(row_length < kFoldRowSize, "a row is not terminated");
-        CHECK(at + row_length <= length && memcmp(rows[row], &text[at], row_length) == 0,
+        CHECK(row_length < kFoldRowSize && at + row_length <= length &&
+                  memcmp(rows[row], &text[at], row_length) == 0,
               "the rows are not the start of the text");
-        at += row_length;
         // A row ends at a line feed, which no row holds, or before a character that did not fit.
+        at += row_length;
         at += row < last && text[at] == '\n';
         int width = 0;
         TTF_SizeUTF8(font, rows[row], &width, nullptr);
@@ -125,23 +117,23 @@ static void Run() {
 static void Run() {
     size_t spare = Take(1) % 8;
     auto path = TakeString(left);
-    // The trailing slashes left out, then everything to the last slash (npos + 1 is 0).
+    // The trailing slashes left out, then everything to the last slash (npos + 1 is 0). A
+    // component that does not fit ends the process, by design: sizes here always fit.
     std::string expected = path.get();
     expected.erase(expected.find_last_not_of('/') + 1);
     expected.erase(0, expected.rfind('/') + 1);
-    // A component that does not fit ends the process, by design: sizes here always fit.
     size_t size = expected.size() + 1 + spare;
     auto output = Marked<char>(size);
-    CHECK(BaseName(output.get(), path.get(), size) == output.get(), "not the output buffer");
-    CHECK(strnlen(output.get(), size) < size && expected == output.get(), "another component");
+    CHECK(BaseName(output.get(), path.get(), size) == output.get() &&
+              strnlen(output.get(), size) < size && expected == output.get(),
+          "another component");
 }
 
 #elif defined(FUZZ_LINE_INPUT)
 // The line-input dialog driven by any sequence of button states, with any capacity, visible
 // count, box size and initial text: it hands back at most capacity bytes with their terminator,
 // types only printable codes, and leaves the result alone when it refuses its box.
-// Samples after the script before the dialog must have finished, and those taken so far.
-static const size_t kFinishingSamples = 10000;
+// Samples taken after the script; a dialog that never finishes on START is a timeout.
 static size_t finishing;
 
 extern "C" {
@@ -160,7 +152,6 @@ SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_
 Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
     Uint8 *keys = __real_SDL_GetKeyState(numkeys);
     int states = left >= 2 ? Take(2) : static_cast<int>(finishing++ % 2) << BTN_START;
-    CHECK(finishing < kFinishingSamples, "the dialog does not finish on START");
     for (int button = 0; button < BTN_COUNT; button++)
         keys[button_key[button]] = (states >> button) & 1;
     return keys;
@@ -178,12 +169,10 @@ static void Run() {
     auto result = Marked<char>(capacity + 1);
     int answer = LineInput(width, height, capacity, visible, "fuzz", initial.get(), result.get());
 
-    if (width > 320 || height > 240) {
-        CHECK(answer == 0 && AllMarks(result.get(), capacity + 1), "a refused box wrote");
-        return;
-    }
-    CHECK(answer == 1, "the dialog did not hand back its text");
-    size_t length = strnlen(result.get(), capacity + 1);
+    bool refused = width > 320 || height > 240;
+    CHECK(refused ? answer == 0 && AllMarks(result.get(), capacity + 1) : answer == 1,
+          "another answer");
+    size_t length = refused ? 0 : strnlen(result.get(), capacity + 1);
     CHECK(length <= static_cast<size_t>(capacity), "the text overflows its capacity");
     for (size_t i = 0; i < length && initial[0] == '\0'; i++)
         CHECK(static_cast<unsigned char>(result[i]) >= 32, "a control code was typed");
@@ -195,19 +184,8 @@ static void Run() {
 // takes every entry but "."; the table holds, up to its capacity and never past it, the
 // directories with their "/" and then the rest, each group in byte order, every name the very
 // name of its entry.
-enum Kind { kFile, kDirectory, kLinkToDirectory, kLinkToFile, kDanglingLink, kPipe, kKinds };
-
-// Makes the entry at path; 0 once made.
-static int Make(const std::string &path, int kind) {
-    static const char *const kLinkTargets[] = {".", "/etc/passwd", "/nonexistent/zorvel"};
-    if (kind == kDirectory)
-        return mkdir(path.c_str(), 0755);
-    if (kind == kFile || kind == kPipe)
-        return mknod(path.c_str(), (kind == kFile ? S_IFREG : S_IFIFO) | 0644, 0);
-    return symlink(kLinkTargets[kind - kLinkToDirectory], path.c_str());
-}
-
 static void Run() {
+    static const char *const kLinkTargets[] = {".", "/etc/passwd", "/nonexistent/zorvel"};
     int capacity_choice = Take(1);
     char dir[] = "/tmp/zorvel-fuzz-listing-XXXXXX";
     CHECK(mkdtemp(dir) != nullptr, "cannot make a temporary directory");
@@ -215,23 +193,28 @@ static void Run() {
     std::set<std::string> groups[2] = {{"../"}, {}};
     int left_out = 0;
     while (left > 0) {
-        int kind = Take(1) % kKinds;
+        // A file, a directory, a link to a directory, to a file or to nothing, or a pipe.
+        int kind = Take(1) % 6;
         // A name a file system takes: no "/", no NUL, not "." nor "..", at most 255 bytes.
-        std::string name = TakeString(1 + Take(1) % (kNameSize - 1)).get();
+        std::string name = TakeString(1 + Take(1) % (kNameSize - 1)).get(),
+                    path = std::string(dir) + "/";
         std::replace(name.begin(), name.end(), '/', '%');
-        if (name.empty() || name == "." || name == "..")
-            name += "_";
-        std::set<std::string> &group = groups[kind == kDirectory ? 0 : 1];
+        name += name.empty() || name == "." || name == ".." ? "_" : "";
+        path += name;
         // A group holds at most kGroupLimit - 1 entries; a name already taken is not made again.
+        std::set<std::string> &group = groups[kind == 1 ? 0 : 1];
         if (static_cast<int>(group.size()) >= kGroupLimit - 1 ||
-            Make(dir + ("/" + name), kind) != 0)
+            (kind == 1 ? mkdir(path.c_str(), 0755)
+             : kind >= 2 && kind <= 4
+                 ? symlink(kLinkTargets[kind - 2], path.c_str())
+                 : mknod(path.c_str(), (kind ? S_IFIFO : S_IFREG) | 0644, 0)) != 0)
             continue;
         // A directory's name with its "/" must fit a slot, or it is left out: cut short, it would
         // stand for another name.
-        if (kind == kDirectory && name.size() + 1 >= kNameSize)
+        if (kind == 1 && name.size() + 1 >= kNameSize)
             left_out++;
         else
-            group.insert(kind == kDirectory ? name + "/" : name);
+            group.insert(kind == 1 ? name + "/" : name);
     }
     std::vector<std::string> expected(groups[0].begin(), groups[0].end());
     expected.insert(expected.end(), groups[1].begin(), groups[1].end());
@@ -239,9 +222,8 @@ static void Run() {
     int count = CountDir(dir);
     CHECK(count == static_cast<int>(expected.size()) + left_out, "another count of entries");
     // Tables a little smaller or larger than the count, or exactly that large.
-    int capacity = std::max(0, count + capacity_choice % 7 - 3);
+    int capacity = std::max(0, count + capacity_choice % 7 - 3), unlisted = -1;
     auto table = Marked<EntryName>(capacity);
-    int unlisted = -1;
     int stored = SeekDir(dir, table.get(), capacity, &unlisted);
     CHECK(stored == std::min(count - left_out, capacity) && unlisted == left_out, "another table");
     for (int i = 0; i < stored; i++)
@@ -250,16 +232,13 @@ static void Run() {
 }
 #endif
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    CopyString(option.font_file, sizeof option.font_file, ZORVEL_FUZZ_FONT);
-    CHECK(Init() == 1, "cannot open the dummy display with the font");
-    // The keyboard's images are in the build folder's graphics/, as in a start directory.
-    CopyString(option.start_dir, sizeof option.start_dir, ZORVEL_BUILD_DIR);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // The keyboard's images are in the build folder's graphics/, as in a start directory.
+    static bool ready = setenv("SDL_VIDEODRIVER", "dummy", 1) == 0 &&
+                        CopyString(option.font_file, sizeof option.font_file, ZORVEL_FUZZ_FONT) &&
+                        Init() == 1 &&
+                        CopyString(option.start_dir, sizeof option.start_dir, ZORVEL_BUILD_DIR);
+    CHECK(ready, "cannot open the dummy display with the font");
     input = data;
     left = size;
     Run();
