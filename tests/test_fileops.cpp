@@ -26,6 +26,56 @@ static std::string MemoryDir() {
     return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
 }
 
+// A folder's name that leaves no room for the "/" a listing gives it: no pane lists the folder.
+static const size_t kUnlistedName = 255;
+
+// What stands under a path, entry by entry, by its path below it: its type (with its mode bits
+// where links are not followed), a link's target, a digest of a file's bytes. The walk also
+// tells whether a copy (links followed) or a delete (links not) of all it met must succeed: not
+// with a pipe, a missing entry, a folder no pane lists, nor a folder met again below itself or a
+// path too long for a copy.
+struct Walk {
+    bool follow;
+    std::string skip; // left out with everything under it
+    bool fine = true;
+    std::map<std::string, std::string> seen;
+    std::vector<ino_t> up; // the folders the walk is in
+
+    Walk(const std::string &path, bool follow_links, const std::string &left_out = "none")
+        : follow(follow_links), skip(left_out) {
+        Visit(path);
+    }
+
+    void Visit(const std::string &path, const std::string &key = "") {
+        if (key == skip)
+            return;
+        struct stat status;
+        std::string leaf = key.substr(key.rfind('/') + 1); // empty at the top of the walk
+        bool unlisted = lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+                        leaf.size() >= kUnlistedName;
+        if ((follow ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) {
+            fine = false;
+            return;
+        }
+        std::string &value = seen[key] = std::to_string(status.st_mode & (follow ? S_IFMT : ~0u));
+        char target[kPathSize] = "";
+        if (S_ISLNK(status.st_mode))
+            value += std::string(target,
+                                 std::max<ssize_t>(readlink(path.c_str(), target, kPathSize), 0));
+        if (S_ISREG(status.st_mode))
+            value += std::to_string(std::hash<std::string>()(ReadFile(path)));
+        bool again = std::find(up.begin(), up.end(), status.st_ino) != up.end();
+        fine = fine && !unlisted && !again && path.size() < kPathSize &&
+               (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) || S_ISLNK(status.st_mode));
+        if (!S_ISDIR(status.st_mode) || again)
+            return;
+        up.push_back(status.st_ino);
+        for (const std::string &name : Names(path))
+            Visit(path + "/" + name, key + "/" + name);
+        up.pop_back();
+    }
+};
+
 TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
     // Permission bits of the source, less the creation mask, and nothing else of it.
     const struct {
@@ -56,31 +106,25 @@ TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
 }
 
 TEST(CopyAndMove, NeverWriteOverAnExistingName) {
-    TempDir src, dst;
-    MakeTree(src.path, {"f=new", "d/", "d/n=new", "g=new"});
+    TempDir root;
+    std::string src = root / "src", dst = root / "dst";
     // A dangling link is a name there too; nothing is written through it.
-    MakeTree(dst.path, {"f=old", "d/", "g->" + dst / "nowhere"});
+    MakeTree(root.path, {"src/", "src/f=new", "src/d/", "src/d/n=new", "src/g=new", "dst/",
+                         "dst/f=old", "dst/d/", "dst/g->" + dst + "/nowhere"});
     // Dated past what a 32-bit time holds: a query that cannot tell must not mean "free".
     struct timespec later[2] = {{2208988800, 0}, {2208988800, 0}};
-    utimensat(AT_FDCWD, (dst / "f").c_str(), later, 0);
-    const struct {
-        bool move;
-        std::string name, untouched, content; // the file that keeps its content
-    } cases[] = {{false, "f", dst / "f", "old"},
-                 {false, "d/", dst / "d/n", ""},
-                 {false, "g", dst / "nowhere", ""},
-                 {true, "f", src / "f", "new"}};
+    utimensat(AT_FDCWD, (dst + "/f").c_str(), later, 0);
+    Walk before(root.path, false);
+    const std::pair<decltype(&CopyDirEntry), std::string> cases[] = {
+        {CopyDirEntry, "f"}, {CopyDirEntry, "d/"}, {CopyDirEntry, "g"}, {MoveDirEntry, "f"}};
     for (const auto &c : cases) {
-        OperationRun run = RunFileOperation([&] {
-            return (c.move ? MoveDirEntry : CopyDirEntry)(dst.path.c_str(), src.path.c_str(),
-                                                          c.name.c_str());
-        });
-        EXPECT_EQ(run.result, 0) << c.name;
-        EXPECT_EQ(run.popups, 1) << c.name;
-        EXPECT_EQ(run.drawn, dst / c.name + " already exists");
-        EXPECT_EQ(ReadFile(c.untouched), c.content) << c.name;
+        OperationRun run =
+            RunFileOperation([&] { return c.first(dst.c_str(), src.c_str(), c.second.c_str()); });
+        EXPECT_EQ(run.result, 0) << c.second;
+        EXPECT_EQ(run.popups, 1) << c.second;
+        EXPECT_EQ(run.drawn, dst + "/" + c.second + " already exists");
+        EXPECT_EQ(Walk(root.path, false).seen, before.seen) << c.second;
     }
-    EXPECT_EQ(ReadFile(dst / "f"), "old");
 }
 
 // Storage that gives out partway through a copy, mounted for one test: a 1 MiB file system, and
@@ -89,28 +133,20 @@ TEST(CopyAndMove, NeverWriteOverAnExistingName) {
 // mounting is refused (not root, or a container without the right).
 struct FailingStorage {
     TempDir point, backing;
-    std::string path, device;
+    std::string path;
     explicit FailingStorage(bool card) {
-        const std::string image = backing / "img";
-        if (!card) {
-            if (mount("tmpfs", point.path.c_str(), "tmpfs", 0, "size=1m") == 0)
-                path = point.path;
-            return;
-        }
-        if (mount("tmpfs", backing.path.c_str(), "tmpfs", 0, "size=3m") != 0 ||
-            system(("truncate -s 32M " + image + " && mkfs.ext2 -q -F -m 0 " + image +
-                    " >/dev/null 2>&1 && losetup -f --show " + image + " >" + image + ".loop")
-                       .c_str()) != 0)
-            return;
-        device = ReadFile(image + ".loop");
-        device = device.substr(0, device.find('\n'));
-        if (mount(device.c_str(), point.path.c_str(), "ext2", 0, "errors=continue") == 0)
+        std::string image = backing / "img";
+        std::string command = card ? "mount -t tmpfs -o size=3m tmpfs " + backing.path +
+                                         " && truncate -s 32M " + image +
+                                         " && mkfs.ext2 -q -F -m 0 " + image +
+                                         " && mount -o loop,errors=continue " + image
+                                   : "mount -t tmpfs -o size=1m tmpfs";
+        if (system((command + " " + point.path + " >/dev/null 2>&1").c_str()) == 0)
             path = point.path;
     }
+    // A loop device mounted so is let go with its last unmount.
     ~FailingStorage() {
         umount2(point.path.c_str(), MNT_DETACH);
-        if (!device.empty())
-            system(("losetup -d " + device + " 2>/dev/null").c_str());
         umount2(backing.path.c_str(), MNT_DETACH);
     }
 };
@@ -191,9 +227,7 @@ TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
         });
         EXPECT_EQ(copy.result, 1);
         EXPECT_EQ(copy.popups, 0);
-        for (int i = 0; i < 60; i++)
-            EXPECT_EQ(ReadFile(dst / ("d/s" + std::to_string(i) + "/" + std::to_string(i))),
-                      std::to_string(i));
+        EXPECT_EQ(Walk(dst / "d", true).seen, Walk(src / "d", true).seen);
     }
 }
 
@@ -209,8 +243,7 @@ TEST(ChangingDirectory, EntriesAddedBetweenCountAndReadingCrowdOutNoneThatWereTh
     // all along, would be missing from a copy that reports success.
     EXPECT_EQ(copy.result, 1);
     EXPECT_EQ(copy.popups, 0);
-    EXPECT_EQ(Names(dst / "d"), (std::vector<std::string>{"a", "b", "c", "m"}));
-    EXPECT_EQ(ReadFile(dst / "d/m"), "m");
+    EXPECT_EQ(Walk(dst / "d", true).seen, Walk(src / "d", true).seen);
 
     // A delete that cannot see every entry cannot remove the directory, and says so.
     OperationRun removal = RunFileOperation([&] {
@@ -227,56 +260,6 @@ static const int kTrees = 240;
 static const uint32_t kSeed = 20240607;
 // Depth of the random trees below their top entry, and entries made in one directory.
 static const int kDepth = 3, kEntriesPerDir = 5;
-// A folder's name that leaves no room for the "/" a listing gives it: no pane lists the folder.
-static const size_t kUnlistedName = 255;
-
-// What stands under a path, entry by entry, by its path below it: its type (with its mode bits
-// where links are not followed), a link's target, a digest of a file's bytes. The walk also
-// tells whether a copy (links followed) or a delete (links not) of all it met must succeed: not
-// with a pipe, a missing entry, a folder no pane lists, nor a folder met again below itself or a
-// path too long for a copy.
-struct Walk {
-    bool follow;
-    std::string skip; // left out with everything under it
-    bool fine = true;
-    std::map<std::string, std::string> seen;
-    std::vector<ino_t> up; // the folders the walk is in
-
-    Walk(const std::string &path, bool follow_links, const std::string &left_out = "none")
-        : follow(follow_links), skip(left_out) {
-        Visit(path);
-    }
-
-    void Visit(const std::string &path, const std::string &key = "") {
-        if (key == skip)
-            return;
-        struct stat status;
-        std::string leaf = key.substr(key.rfind('/') + 1); // empty at the top of the walk
-        bool unlisted = lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-                        leaf.size() >= kUnlistedName;
-        if ((follow ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) {
-            fine = false;
-            return;
-        }
-        std::string &value = seen[key] = std::to_string(status.st_mode & (follow ? S_IFMT : ~0u));
-        char target[kPathSize] = "";
-        if (S_ISLNK(status.st_mode))
-            value += std::string(target,
-                                 std::max<ssize_t>(readlink(path.c_str(), target, kPathSize), 0));
-        if (S_ISREG(status.st_mode))
-            value += std::to_string(std::hash<std::string>()(ReadFile(path)));
-        bool again = std::find(up.begin(), up.end(), status.st_ino) != up.end();
-        fine = fine && !unlisted && !again && path.size() < kPathSize &&
-               (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) || S_ISLNK(status.st_mode));
-        if (!S_ISDIR(status.st_mode) || again)
-            return;
-        up.push_back(status.st_ino);
-        for (const std::string &name : Names(path))
-            Visit(path + "/" + name, key + "/" + name);
-        up.pop_back();
-    }
-};
-
 // name as a pane in dir lists it.
 static std::string Listed(const std::string &dir, const std::string &name) {
     struct stat status;
@@ -315,46 +298,42 @@ TEST(TreeProperties, CopiesAndDeletesOfRandomTrees) {
     Random random(kSeed);
     int copied = 0, refused = 0, deleted = 0, kept = 0;
     for (int number = 0; number < kTrees; number++) {
+        SCOPED_TRACE("tree " + std::to_string(number));
         TempDir root(MemoryDir());
         std::string top = RandomTree(random, root, number), src = root / "src", dst = root / "dst";
         bool taken = Exists(dst + "/" + top);
-        Walk before = Walk(root.path, false), source = Walk(src + "/" + top, true);
+        Walk before(root.path, false), source(src + "/" + top, true);
         OperationRun copy = RunFileOperation(
             [&] { return CopyDirEntry(dst.c_str(), src.c_str(), Listed(src, top).c_str()); });
-        ASSERT_EQ(copy.status, 0) << "tree " << number;
-        EXPECT_EQ(copy.result, !taken && source.fine) << "tree " << number << " " << top;
-        EXPECT_EQ(copy.popups, copy.result != 1) << "tree " << number;
+        EXPECT_EQ(copy.result, !taken && source.fine) << top;
+        EXPECT_EQ(copy.popups, copy.result != 1);
         // Nothing changes but the new entry, and that holds what its source holds, all of it
         // after a success.
-        EXPECT_EQ(Walk(root.path, false, taken ? "none" : "/dst/" + top).seen, before.seen)
-            << "tree " << number;
-        Walk made = Walk(dst + "/" + top, true);
+        EXPECT_EQ(Walk(root.path, false, taken ? "none" : "/dst/" + top).seen, before.seen);
+        Walk made(dst + "/" + top, true);
         for (const auto &entry : made.seen)
             EXPECT_TRUE(taken || (source.seen.count(entry.first) == 1 &&
                                   source.seen[entry.first] == entry.second))
-                << "tree " << number << " made " << entry.first;
-        EXPECT_TRUE(copy.result != 1 || made.seen.size() == source.seen.size()) << number;
+                << "made " << entry.first;
+        EXPECT_TRUE(copy.result != 1 || made.seen.size() == source.seen.size());
         copy.result == 1 ? copied++ : refused++;
 
         // Delete one entry of the source, chosen among all.
-        std::vector<std::string> keys;
-        for (const auto &entry : Walk(src, false).seen)
-            if (!entry.first.empty())
-                keys.push_back(entry.first);
-        if (keys.empty())
+        std::map<std::string, std::string> entries = Walk(src, false).seen;
+        entries.erase("");
+        if (entries.empty())
             continue;
-        std::string key = keys[random.Below(keys.size())];
+        std::string key = std::next(entries.begin(), random.Below(entries.size()))->first;
         std::string parent = src + key.substr(0, key.rfind('/'));
-        Walk doomed = Walk(src + key, false), others = Walk(root.path, false, "/src" + key);
+        Walk doomed(src + key, false), others(root.path, false, "/src" + key);
         OperationRun removal = RunFileOperation([&] {
             return DeleteDirEntry(parent.c_str(),
                                   Listed(parent, key.substr(key.rfind('/') + 1)).c_str());
         });
-        ASSERT_EQ(removal.status, 0) << "tree " << number;
-        EXPECT_EQ(removal.result, doomed.fine) << "tree " << number << " " << key;
-        EXPECT_EQ(removal.popups, removal.result != 1) << "tree " << number;
-        EXPECT_EQ(Exists(src + key), removal.result != 1) << "tree " << number;
-        EXPECT_EQ(Walk(root.path, false, "/src" + key).seen, others.seen) << "tree " << number;
+        EXPECT_EQ(removal.result, doomed.fine) << key;
+        EXPECT_EQ(removal.popups, removal.result != 1);
+        EXPECT_EQ(Exists(src + key), removal.result != 1);
+        EXPECT_EQ(Walk(root.path, false, "/src" + key).seen, others.seen) << key;
         removal.result == 1 ? deleted++ : kept++;
     }
     CloseTestDisplay();
