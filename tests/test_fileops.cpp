@@ -50,18 +50,17 @@ struct Walk {
         if (key == skip)
             return;
         struct stat status;
-        std::string leaf = key.substr(key.rfind('/') + 1); // empty at the top of the walk
+        // Below the top of the walk the key ends in the entry's name.
         bool unlisted = lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-                        leaf.size() >= kUnlistedName;
+                        !key.empty() && key.size() - key.rfind('/') - 1 >= kUnlistedName;
         if ((follow ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) {
             fine = false;
             return;
         }
         std::string &value = seen[key] = std::to_string(status.st_mode & (follow ? S_IFMT : ~0u));
         char target[kPathSize] = "";
-        if (S_ISLNK(status.st_mode))
-            value += std::string(target,
-                                 std::max<ssize_t>(readlink(path.c_str(), target, kPathSize), 0));
+        if (S_ISLNK(status.st_mode) && readlink(path.c_str(), target, kPathSize - 1) > 0)
+            value += target;
         if (S_ISREG(status.st_mode))
             value += std::to_string(std::hash<std::string>()(ReadFile(path)));
         bool again = std::find(up.begin(), up.end(), status.st_ino) != up.end();
