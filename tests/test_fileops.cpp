@@ -7,11 +7,13 @@
 #include <csignal>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/resource.h>
 
 #include "app/fs/copytree.h"
 #include "app/fs/fileops.h"
+#include "app/fs/listing.h"
 #include "tests/harness.h"
 #include "tests/random_tree.h"
 
@@ -28,6 +30,34 @@ static std::string MemoryDir() {
 
 // A folder's name that leaves no room for the "/" a listing gives it: no pane lists the folder.
 static const size_t kUnlistedName = 255;
+
+static bool IsFolder(const std::string &path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// name as a pane in dir lists it: a folder with a "/" after it, where there is room.
+static std::string Listed(const std::string &dir, const std::string &name) {
+    return IsFolder(dir + "/" + name) && name.size() < kUnlistedName ? name + "/" : name;
+}
+
+// A pane lists a folder's "../" and folders, then everything else, each group by its bytes.
+static void ExpectPaneListing(const std::string &dir) {
+    std::vector<std::string> listed = {"../"}, files;
+    for (const std::string &name : Names(dir)) {
+        std::string shown = Listed(dir, name);
+        if (shown.back() == '/')
+            listed.push_back(shown);
+        else if (!IsFolder(dir + "/" + name))
+            files.push_back(shown);
+    }
+    std::sort(listed.begin(), listed.end());
+    listed.insert(listed.end(), files.begin(), files.end());
+    int count = CountDir(dir.c_str());
+    auto table = std::make_unique<EntryName[]>(count);
+    int stored = SeekDir(dir.c_str(), table.get(), count);
+    EXPECT_EQ(std::vector<std::string>(table.get(), table.get() + stored), listed) << dir;
+}
 
 // What stands under a path, entry by entry, by its path below it: its type (with its mode bits
 // where links are not followed), a link's target, a digest of a file's bytes. The walk also
@@ -51,8 +81,8 @@ struct Walk {
             return;
         struct stat status;
         // Below the top of the walk the key ends in the entry's name.
-        bool unlisted = lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-                        !key.empty() && key.size() - key.rfind('/') - 1 >= kUnlistedName;
+        bool unlisted =
+            IsFolder(path) && !key.empty() && key.size() - key.rfind('/') - 1 >= kUnlistedName;
         if ((follow ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) {
             fine = false;
             return;
@@ -68,6 +98,8 @@ struct Walk {
                (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) || S_ISLNK(status.st_mode));
         if (!S_ISDIR(status.st_mode) || again)
             return;
+        if (!follow)
+            ExpectPaneListing(path);
         up.push_back(status.st_ino);
         for (const std::string &name : Names(path))
             Visit(path + "/" + name, key + "/" + name);
@@ -259,12 +291,6 @@ static const int kTrees = 240;
 static const uint32_t kSeed = 20240607;
 // Depth of the random trees below their top entry, and entries made in one directory.
 static const int kDepth = 3, kEntriesPerDir = 5;
-// name as a pane in dir lists it.
-static std::string Listed(const std::string &dir, const std::string &name) {
-    struct stat status;
-    bool folder = lstat((dir + "/" + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-    return folder && name.size() < kUnlistedName ? name + "/" : name;
-}
 
 // A random tree in root: src/ holds the entry to copy, whose name it returns, dst/ the place it
 // goes to (now and then with that name taken), outside/ what links point out to.
