@@ -1,6 +1,7 @@
 // The file operations on real trees: permission bits, existing names, the copy's failures (a
 // destination that cannot even seek where the data lies among them), a folder that grows while
-// it is copied, and copies and deletes of random trees checked byte for byte.
+// it is copied, and copies and deletes of random trees checked byte for byte, with the listing a
+// pane makes of each of their folders.
 #include <gtest/gtest.h>
 
 #include <algorithm>
