@@ -3,12 +3,9 @@
 // pipes, and names with every character a shell or a terminal takes as special.
 #pragma once
 
-#include <cstdint>
 #include <random>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 #include "common/limits.h"
 #include "tests/harness.h"
@@ -68,8 +65,7 @@ struct Targets {
 // executable files that do nothing.
 inline void Populate(Random &random, const std::string &dir, int depth, int most, Targets &inside,
                      const Targets &outside, int &serial, bool scripts = false) {
-    int entries = static_cast<int>(random.Below(most + 1));
-    for (int i = 0; i < entries; i++) {
+    for (uint32_t left = random.Below(most + 1); left > 0; left--) {
         std::string path = dir + "/" + MakeName(random, serial++);
         uint32_t kind = random.Below(20);
         if (kind < 9) {
@@ -91,11 +87,9 @@ inline void Populate(Random &random, const std::string &dir, int depth, int most
             symlink((dir + "/missing").c_str(), path.c_str());
         } else if (kind < 19) {
             mkfifo(path.c_str(), 0644);
-        } else if (scripts) {
-            WriteFile(path, "#!/bin/sh\nexit 0\n");
-            chmod(path.c_str(), 0755);
-        } else {
-            WriteFile(path, "");
+        } else { // an empty file, or a script that does nothing
+            WriteFile(path, scripts ? "#!/bin/sh\nexit 0\n" : "");
+            chmod(path.c_str(), scripts ? 0755 : 0644);
         }
     }
 }

@@ -1,28 +1,20 @@
 // The file operations on real trees: permission bits, existing names, the copy's failures (a
 // destination that cannot even seek where the data lies among them), a folder that grows while
-// it is copied, and copies and deletes of random trees checked byte for byte.
+// it is copied, and copies and deletes of random trees checked byte for byte, with the listing a
+// pane makes of each of their folders.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <cstdint>
 #include <fcntl.h>
-#include <functional>
 #include <map>
 #include <memory>
-#include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 #include "app/fs/copytree.h"
 #include "app/fs/fileops.h"
 #include "app/fs/listing.h"
-#include "common/limits.h"
 #include "tests/harness.h"
 #include "tests/random_tree.h"
 
@@ -37,24 +29,99 @@ static std::string MemoryDir() {
     return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
 }
 
+// A folder's name that leaves no room for the "/" a listing gives it: no pane lists the folder.
+static const size_t kUnlistedName = 255;
+
+static bool IsFolder(const std::string &path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// name as a pane in dir lists it: a folder with a "/" after it, where there is room.
+static std::string Listed(const std::string &dir, const std::string &name) {
+    return IsFolder(dir + "/" + name) && name.size() < kUnlistedName ? name + "/" : name;
+}
+
+// A pane lists a folder's "../" and folders, then everything else, each group by its bytes.
+static void ExpectPaneListing(const std::string &dir) {
+    std::vector<std::string> listed = {"../"}, files;
+    for (const std::string &name : Names(dir)) {
+        std::string shown = Listed(dir, name);
+        if (shown.back() == '/')
+            listed.push_back(shown);
+        else if (!IsFolder(dir + "/" + name))
+            files.push_back(shown);
+    }
+    std::sort(listed.begin(), listed.end());
+    listed.insert(listed.end(), files.begin(), files.end());
+    int count = CountDir(dir.c_str());
+    auto table = std::make_unique<EntryName[]>(count);
+    int stored = SeekDir(dir.c_str(), table.get(), count);
+    EXPECT_EQ(std::vector<std::string>(table.get(), table.get() + stored), listed) << dir;
+}
+
+// What stands under a path, entry by entry, by its path below it: its type (with its mode bits
+// where links are not followed), a link's target, a digest of a file's bytes. The walk also
+// tells whether a copy (links followed) or a delete (links not) of all it met must succeed: not
+// with a pipe, a missing entry, a folder no pane lists, nor a folder met again below itself or a
+// path too long for a copy.
+struct Walk {
+    bool follow;
+    std::string skip; // left out with everything under it
+    bool fine = true;
+    std::map<std::string, std::string> seen;
+    std::vector<ino_t> up; // the folders the walk is in
+
+    Walk(const std::string &path, bool follow_links, const std::string &left_out = "none")
+        : follow(follow_links), skip(left_out) {
+        Visit(path);
+    }
+
+    void Visit(const std::string &path, const std::string &key = "") {
+        if (key == skip)
+            return;
+        struct stat status;
+        // Below the top of the walk the key ends in the entry's name.
+        bool unlisted =
+            IsFolder(path) && !key.empty() && key.size() - key.rfind('/') - 1 >= kUnlistedName;
+        if ((follow ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0) {
+            fine = false;
+            return;
+        }
+        std::string &value = seen[key] = std::to_string(status.st_mode & (follow ? S_IFMT : ~0u));
+        char target[kPathSize] = "";
+        if (S_ISLNK(status.st_mode) && readlink(path.c_str(), target, kPathSize - 1) > 0)
+            value += target;
+        if (S_ISREG(status.st_mode))
+            value += std::to_string(std::hash<std::string>()(ReadFile(path)));
+        bool again = std::find(up.begin(), up.end(), status.st_ino) != up.end();
+        fine = fine && !unlisted && !again && path.size() < kPathSize &&
+               (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) || S_ISLNK(status.st_mode));
+        if (!S_ISDIR(status.st_mode) || again)
+            return;
+        if (!follow)
+            ExpectPaneListing(path);
+        up.push_back(status.st_ino);
+        for (const std::string &name : Names(path))
+            Visit(path + "/" + name, key + "/" + name);
+        up.pop_back();
+    }
+};
+
 TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
     // Permission bits of the source, less the creation mask, and nothing else of it.
-    struct Case {
-        mode_t mask;
-        mode_t dir, file;               // the source's
-        mode_t copied_dir, copied_file; // the copy's
-    };
-    const Case cases[] = {
+    const struct {
+        mode_t mask, dir, file, copied_dir, copied_file;
+    } cases[] = {
         {022, 0700, 0600, 0700, 0600}, // a private key in a private folder
         {022, 0755, 0755, 0755, 0755}, // a program stays runnable
         {022, 0777, 0666, 0755, 0644},   {077, 0755, 0755, 0700, 0700},
         {022, 0555, 0444, 0555, 0444},   // read-only, yet filled
         {002, 02775, 04775, 0775, 0775}, // special bits are not carried over
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         TempDir src, dst;
-        MakeDir(src / "d");
-        WriteFile(src / "d/f", "f");
+        MakeTree(src.path, {"d/", "d/f"});
         chmod((src / "d/f").c_str(), c.file);
         chmod((src / "d").c_str(), c.dir);
         OperationRun copy = RunFileOperation([&] {
@@ -71,36 +138,25 @@ TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
 }
 
 TEST(CopyAndMove, NeverWriteOverAnExistingName) {
-    TempDir src, dst;
-    WriteFile(src / "f", "new");
-    MakeDir(src / "d");
-    WriteFile(src / "d/n", "new");
-    WriteFile(src / "g", "new");
-    WriteFile(dst / "f", "old");
+    TempDir root;
+    std::string src = root / "src", dst = root / "dst";
+    // A dangling link is a name there too; nothing is written through it.
+    MakeTree(root.path, {"src/", "src/f=new", "src/d/", "src/d/n=new", "src/g=new", "dst/",
+                         "dst/f=old", "dst/d/", "dst/g->" + dst + "/nowhere"});
     // Dated past what a 32-bit time holds: a query that cannot tell must not mean "free".
     struct timespec later[2] = {{2208988800, 0}, {2208988800, 0}};
-    utimensat(AT_FDCWD, (dst / "f").c_str(), later, 0);
-    MakeDir(dst / "d");
-    // A dangling link is a name there too; nothing is written through it.
-    symlink((dst / "nowhere").c_str(), (dst / "g").c_str());
-    const struct {
-        bool move;
-        std::string name, untouched, content; // the file that keeps its content
-    } cases[] = {{false, "f", dst / "f", "old"},
-                 {false, "d/", dst / "d/n", ""},
-                 {false, "g", dst / "nowhere", ""},
-                 {true, "f", src / "f", "new"}};
+    utimensat(AT_FDCWD, (dst + "/f").c_str(), later, 0);
+    Walk before(root.path, false);
+    const std::pair<decltype(&CopyDirEntry), std::string> cases[] = {
+        {CopyDirEntry, "f"}, {CopyDirEntry, "d/"}, {CopyDirEntry, "g"}, {MoveDirEntry, "f"}};
     for (const auto &c : cases) {
-        OperationRun run = RunFileOperation([&] {
-            return (c.move ? MoveDirEntry : CopyDirEntry)(dst.path.c_str(), src.path.c_str(),
-                                                          c.name.c_str());
-        });
-        EXPECT_EQ(run.result, 0) << c.name;
-        EXPECT_EQ(run.popups, 1) << c.name;
-        EXPECT_EQ(run.drawn, dst / c.name + " already exists");
-        EXPECT_EQ(ReadFile(c.untouched), c.content) << c.name;
+        OperationRun run =
+            RunFileOperation([&] { return c.first(dst.c_str(), src.c_str(), c.second.c_str()); });
+        EXPECT_EQ(run.result, 0) << c.second;
+        EXPECT_EQ(run.popups, 1) << c.second;
+        EXPECT_EQ(run.drawn, dst + "/" + c.second + " already exists");
+        EXPECT_EQ(Walk(root.path, false).seen, before.seen) << c.second;
     }
-    EXPECT_EQ(ReadFile(dst / "f"), "old");
 }
 
 // Storage that gives out partway through a copy, mounted for one test: a 1 MiB file system, and
@@ -109,55 +165,39 @@ TEST(CopyAndMove, NeverWriteOverAnExistingName) {
 // mounting is refused (not root, or a container without the right).
 struct FailingStorage {
     TempDir point, backing;
-    std::string path, device;
+    std::string path;
     explicit FailingStorage(bool card) {
-        if (mount("tmpfs", (card ? backing : point).path.c_str(), "tmpfs", 0,
-                  card ? "size=3m" : "size=1m") != 0)
-            return;
-        if (!card) {
-            path = point.path;
-            return;
-        }
-        FILE *output = popen(("truncate -s 32M " + backing / "img" + " && mkfs.ext2 -q -F -m 0 " +
-                              backing / "img" + " >/dev/null 2>&1 && losetup -f --show " +
-                              backing / "img" + " 2>/dev/null")
-                                 .c_str(),
-                             "r");
-        char line[256] = "";
-        if (output == nullptr || fgets(line, sizeof line, output) == nullptr)
-            line[0] = '\0';
-        if (output != nullptr)
-            pclose(output);
-        device = std::string(line, strcspn(line, "\n"));
-        if (!device.empty() &&
-            mount(device.c_str(), point.path.c_str(), "ext2", 0, "errors=continue") == 0)
+        std::string image = backing / "img";
+        std::string command = card ? "mount -t tmpfs -o size=3m tmpfs " + backing.path +
+                                         " && truncate -s 32M " + image +
+                                         " && mkfs.ext2 -q -F -m 0 " + image +
+                                         " && mount -o loop,errors=continue " + image
+                                   : "mount -t tmpfs -o size=1m tmpfs";
+        if (system((command + " " + point.path + " >/dev/null 2>&1").c_str()) == 0)
             path = point.path;
     }
+    // A loop device mounted so is let go with its last unmount.
     ~FailingStorage() {
         umount2(point.path.c_str(), MNT_DETACH);
-        if (!device.empty())
-            system(("losetup -d " + device + " 2>/dev/null").c_str());
         umount2(backing.path.c_str(), MNT_DETACH);
     }
 };
 
 TEST(CopyFile, FailingWritesAndReadsAreReportedAsSuch) {
     TempDir disk, memory(MemoryDir());
-    const std::string big = Pattern(kCopyBlockSize + 200);
-    WriteFile(disk / "big", big);
+    const std::string big = Pattern(kCopyBlockSize + 200), huge = Pattern(12 << 20);
+    MakeTree(disk.path, {"big=" + big, "huge=" + huge});
     WriteFile(memory / "big", big);
     // A sparse file whose data lies 64 TiB in, where the destination's file system cannot even
     // seek; a copy that wrote its holes out would stop at the 64 MiB limit instead.
     int far = open((memory / "far").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_EQ(pwrite(far, "data", 4, off_t{1} << 46), 4);
     close(far);
+    // A full disk, and a failing card that takes more than its device holds.
+    FailingStorage full(false), card(true);
     // A copy from another file system takes the plain path instead of the kernel's; a file size
     // limit makes the destination fail after its first block; a process's own memory opens but
     // cannot be read at offset 0.
-    // A full disk, and a failing card that takes more than its device holds.
-    FailingStorage full(false), card(true);
-    const std::string huge = Pattern(12 << 20);
-    WriteFile(disk / "huge", huge);
     const rlim_t none = RLIM_INFINITY, limit = kCopyBlockSize + 100;
     const struct {
         std::string source_dir, name;
@@ -203,10 +243,9 @@ TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
     // copies before it wait, open.
     TempDir src;
     MakeDir(src / "d");
-    for (int i = 0; i < 60; i++) {
-        MakeDir(src / ("d/s" + std::to_string(i)));
-        WriteFile(src / ("d/s" + std::to_string(i) + "/f"), std::to_string(i));
-    }
+    for (int i = 0; i < 60; i++) // sN/N holding N
+        MakeTree(src / "d", {"s" + std::to_string(i) + "/",
+                             "s" + std::to_string(i) + "/" + std::to_string(i)});
     for (Kernel answers : {Kernel::kCurrent, Kernel::kOld}) {
         TempDir dst;
         OperationRun copy = RunFileOperation([&] {
@@ -220,42 +259,33 @@ TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
         });
         EXPECT_EQ(copy.result, 1);
         EXPECT_EQ(copy.popups, 0);
-        for (int i = 0; i < 60; i++)
-            EXPECT_EQ(ReadFile(dst / ("d/s" + std::to_string(i) + "/f")), std::to_string(i)) << i;
+        EXPECT_EQ(Walk(dst / "d", true).seen, Walk(src / "d", true).seen);
     }
 }
 
-// CountDir opens the directory first, SeekDir second.
+// The copy lists a directory twice: once to count it, then to read it.
 TEST(ChangingDirectory, EntriesAddedBetweenCountAndReadingCrowdOutNoneThatWereThere) {
     TempDir src, dst;
-    MakeDir(src / "d");
-    WriteFile(src / "d/m", "m");
+    MakeTree(src.path, {"d/", "d/m", "e/", "e/m"});
     OperationRun copy = RunFileOperation([&] {
-        ScriptOnOpenDir(2, [&] {
-            for (const char *name : {"a", "b", "c"})
-                WriteFile(src / "d/" + name, name);
-        });
+        ScriptOnOpenDir(2, [&] { MakeTree(src / "d", {"a", "b", "c"}); });
         return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/");
     });
     // Counted were ../ and m; a table of two names would hold ../ and a, and m, which was there
     // all along, would be missing from a copy that reports success.
     EXPECT_EQ(copy.result, 1);
     EXPECT_EQ(copy.popups, 0);
-    for (const char *name : {"a", "b", "c", "m"})
-        EXPECT_EQ(ReadFile(dst / "d/" + name), name) << name;
+    EXPECT_EQ(Walk(dst / "d", true).seen, Walk(src / "d", true).seen);
 
     // A delete that cannot see every entry cannot remove the directory, and says so.
-    MakeDir(src / "e");
-    WriteFile(src / "e/m", "m");
     OperationRun removal = RunFileOperation([&] {
-        ScriptOnOpenDir(2, [&] { WriteFile(src / "e/a", "a"); });
+        ScriptOnOpenDir(2, [&] { MakeTree(src / "e", {"a"}); });
         return DeleteDirEntry(src.path.c_str(), "e/");
     });
     EXPECT_EQ(removal.result, 0);
     EXPECT_EQ(removal.popups, 1);
     EXPECT_EQ(removal.drawn, "rmdir() failed");
-    EXPECT_EQ(ReadFile(src / "e/m"), "m");
-    EXPECT_FALSE(Exists(src / "e/a"));
+    EXPECT_EQ(Names(src / "e"), std::vector<std::string>{"m"});
 }
 
 static const int kTrees = 240;
@@ -263,197 +293,73 @@ static const uint32_t kSeed = 20240607;
 // Depth of the random trees below their top entry, and entries made in one directory.
 static const int kDepth = 3, kEntriesPerDir = 5;
 
-// What a tree holds, path by path, links not followed: permission bits and type, target, bytes;
-// the entry at skip and everything under it left out.
-using Snapshot = std::map<std::string, std::string>;
-static void Record(const std::string &path, const std::string &key, const std::string &skip,
-                   Snapshot &snapshot) {
-    struct stat status;
-    if (key == skip || lstat(path.c_str(), &status) != 0)
-        return;
-    std::string &line = snapshot[key] = std::to_string(status.st_mode);
-    if (S_ISREG(status.st_mode)) {
-        std::string content = ReadFile(path);
-        line += " " + std::to_string(content.size()) + " " +
-                std::to_string(std::hash<std::string>()(content));
-    } else if (S_ISLNK(status.st_mode)) {
-        char target[kPathSize] = "";
-        line += " " + std::string(target,
-                                  std::max<ssize_t>(readlink(path.c_str(), target, kPathSize), 0));
-    } else if (S_ISDIR(status.st_mode)) {
-        for (const std::string &name : Names(path))
-            Record(path + "/" + name, key + "/" + name, skip, snapshot);
+// A random tree in root: src/ holds the entry to copy, whose name it returns, dst/ the place it
+// goes to (now and then with that name taken), outside/ what links point out to.
+static std::string RandomTree(Random &random, const TempDir &root, int number) {
+    MakeTree(root.path, {"outside/", "outside/dir/", "outside/dir/inner", "outside/file", "src/",
+                         "dst/", "dst/neighbour"});
+    Targets outside = {{root / "outside/file"}, {root / "outside/dir"}}, inside;
+    int serial = 0;
+    std::string top = MakeName(random, number), path = root / ("src/" + top);
+    if (random.OneIn(8)) {
+        Populate(random, root / "src", 0, kEntriesPerDir, inside, outside, serial);
+        std::vector<std::string> names = Names(root / "src");
+        top = names.empty() ? top : names[0];
+    } else {
+        MakeDir(path);
+        Populate(random, path, kDepth, kEntriesPerDir, inside, outside, serial);
+        // Now and then a link to the top from inside: a copy meets the top again below itself.
+        if (random.OneIn(60))
+            symlink(path.c_str(), (path + "/loop").c_str());
     }
+    if (random.OneIn(6))
+        WriteFile(root / ("dst/" + top), "taken");
+    if (random.OneIn(12))
+        symlink((root / "dst/nowhere").c_str(), (root / ("dst/" + top)).c_str());
+    return top;
 }
-
-static Snapshot Take(const std::string &root, const std::string &skip = "none") {
-    Snapshot snapshot;
-    Record(root, "", skip, snapshot);
-    return snapshot;
-}
-
-// The listed names of a directory as a pane shows them, counting into left_out the directories
-// whose names leave no room for their "/": a copy stops there and a delete cannot empty it.
-static std::vector<std::string> Listed(const std::string &dir, int *left_out = nullptr) {
-    int count = CountDir(dir.c_str());
-    auto table = std::make_unique<EntryName[]>(count);
-    int stored = SeekDir(dir.c_str(), table.get(), count, left_out);
-    return std::vector<std::string>(table.get(), table.get() + stored);
-}
-
-// Whether copying path to dest (links followed) or deleting path (links not followed) must
-// succeed: every entry it reaches is a directory that lists all it holds, a regular file or, for
-// a delete, a link; for a copy, every path fits.
-static bool MustSucceed(const std::string &path, const std::string &dest, bool copy) {
-    struct stat status;
-    if (copy && (path.size() >= kPathSize || dest.size() >= kPathSize))
-        return false;
-    if ((copy ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0)
-        return false;
-    if (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode))
-        return true;
-    if (!S_ISDIR(status.st_mode))
-        return false;
-    int left_out = 0;
-    std::vector<std::string> names = Listed(path, &left_out);
-    if (left_out > 0)
-        return false;
-    for (const std::string &name : names)
-        if (name != "../" && !MustSucceed(path + "/" + name, dest + "/" + name, copy))
-            return false;
-    return true;
-}
-
-// Whether what a copy made at dest matches the source (links followed) where it exists: the same
-// types and bytes. complete also wants every source entry there.
-static std::string CompareCopy(const std::string &dest, const std::string &source, bool complete) {
-    struct stat made, original;
-    if (lstat(dest.c_str(), &made) != 0)
-        return complete ? "missing: " + dest : "";
-    if (stat(source.c_str(), &original) != 0)
-        return "no source for: " + dest;
-    if (S_ISREG(original.st_mode)) {
-        if (!S_ISREG(made.st_mode))
-            return "not a file: " + dest;
-        return ReadFile(dest) == ReadFile(source) ? "" : "other bytes: " + dest;
-    }
-    if (!S_ISDIR(made.st_mode) || !S_ISDIR(original.st_mode))
-        return "not a directory: " + dest;
-    // A link to a directory is listed without the "/" that its copy, a directory, has.
-    auto bare = [](std::vector<std::string> names) {
-        for (std::string &name : names)
-            if (name.back() == '/')
-                name.pop_back();
-        return names;
-    };
-    std::vector<std::string> made_names = bare(Listed(dest)), source_names = bare(Listed(source));
-    for (const std::string &name : made_names)
-        if (std::find(source_names.begin(), source_names.end(), name) == source_names.end())
-            return "not in the source: " + dest + "/" + name;
-    for (const std::string &name : source_names)
-        if (name != "..") {
-            std::string difference = CompareCopy(dest + "/" + name, source + "/" + name, complete);
-            if (!difference.empty())
-                return difference;
-        }
-    return "";
-}
-
-// One random tree: src/ holds the entry to copy, dst/ the place it goes to (now and then with
-// that name taken), outside/ what links point out to.
-struct Tree {
-    TempDir root{MemoryDir()};
-    std::string top;
-
-    Tree(Random &random, int number) {
-        MakeDir(root / "outside");
-        MakeDir(root / "outside/dir");
-        WriteFile(root / "outside/dir/inner", "inner");
-        WriteFile(root / "outside/file", "outside");
-        MakeDir(root / "src");
-        MakeDir(root / "dst");
-        Targets outside = {{root / "outside/file"}, {root / "outside/dir"}};
-        Targets inside;
-        int serial = 0;
-        top = MakeName(random, number);
-        std::string path = root / ("src/" + top);
-        if (random.OneIn(8)) {
-            Populate(random, root / "src", 0, kEntriesPerDir, inside, outside, serial);
-            for (const std::string &name : Listed(root / "src"))
-                if (name != "../") {
-                    top = name.back() == '/' ? name.substr(0, name.size() - 1) : name;
-                    break;
-                }
-        } else {
-            MakeDir(path);
-            Populate(random, path, kDepth, kEntriesPerDir, inside, outside, serial);
-            // Now and then a link to the top from inside: copies of it nest until the system
-            // stops following.
-            if (random.OneIn(60))
-                symlink(path.c_str(), (path + "/loop").c_str());
-        }
-        if (random.OneIn(6))
-            WriteFile(root / ("dst/" + top), "taken");
-        if (random.OneIn(12))
-            symlink((root / "dst/nowhere").c_str(), (root / ("dst/" + top)).c_str());
-        WriteFile(root / "dst/neighbour", "neighbour");
-    }
-    // The name of the top entry as a pane lists it in src/.
-    std::string ListedTop() {
-        for (const std::string &name : Listed(root / "src"))
-            if (name == top || name == top + "/")
-                return name;
-        return top;
-    }
-};
 
 TEST(TreeProperties, CopiesAndDeletesOfRandomTrees) {
     ASSERT_TRUE(OpenTestDisplay());
     Random random(kSeed);
     int copied = 0, refused = 0, deleted = 0, kept = 0;
     for (int number = 0; number < kTrees; number++) {
-        Tree tree(random, number);
-        std::string src = tree.root / "src", dst = tree.root / "dst";
-        std::string name = tree.ListedTop(), entry = tree.top;
-        bool taken = Exists(dst + "/" + entry);
-        Snapshot before = Take(tree.root.path);
-        bool must_copy = !taken && MustSucceed(src + "/" + name, dst + "/" + name, true);
-
-        OperationRun copy =
-            RunFileOperation([&] { return CopyDirEntry(dst.c_str(), src.c_str(), name.c_str()); });
-        ASSERT_EQ(copy.status, 0) << "tree " << number;
-        EXPECT_EQ(copy.result, must_copy ? 1 : 0) << "tree " << number << " " << name;
-        EXPECT_EQ(copy.popups, copy.result == 1 ? 0 : 1) << "tree " << number;
-        // Nothing changes but the new entry, and that matches its source.
-        EXPECT_EQ(Take(tree.root.path, taken ? "none" : "/dst/" + entry), before) << number;
-        if (!taken) {
-            EXPECT_EQ(CompareCopy(dst + "/" + entry, src + "/" + entry, copy.result == 1), "")
-                << "tree " << number;
-        }
+        SCOPED_TRACE("tree " + std::to_string(number));
+        TempDir root(MemoryDir());
+        std::string top = RandomTree(random, root, number), src = root / "src", dst = root / "dst";
+        bool taken = Exists(dst + "/" + top);
+        Walk before(root.path, false), source(src + "/" + top, true);
+        OperationRun copy = RunFileOperation(
+            [&] { return CopyDirEntry(dst.c_str(), src.c_str(), Listed(src, top).c_str()); });
+        EXPECT_EQ(copy.result, !taken && source.fine) << top;
+        EXPECT_EQ(copy.popups, copy.result != 1);
+        // Nothing changes but the new entry, and that holds what its source holds, all of it
+        // after a success.
+        EXPECT_EQ(Walk(root.path, false, taken ? "none" : "/dst/" + top).seen, before.seen);
+        Walk made(dst + "/" + top, true);
+        for (const auto &entry : made.seen)
+            EXPECT_TRUE(taken || (source.seen.count(entry.first) == 1 &&
+                                  source.seen[entry.first] == entry.second))
+                << "made " << entry.first;
+        EXPECT_TRUE(copy.result != 1 || made.seen.size() == source.seen.size());
         copy.result == 1 ? copied++ : refused++;
 
-        // Delete one entry of the source, chosen among all, as its directory lists it.
-        std::vector<std::string> keys;
-        for (const auto &item : Take(src))
-            if (!item.first.empty())
-                keys.push_back(item.first);
-        if (keys.empty())
+        // Delete one entry of the source, chosen among all.
+        std::map<std::string, std::string> entries = Walk(src, false).seen;
+        entries.erase("");
+        if (entries.empty())
             continue;
-        std::string key = keys[random.Below(keys.size())];
+        std::string key = std::next(entries.begin(), random.Below(entries.size()))->first;
         std::string parent = src + key.substr(0, key.rfind('/'));
-        std::string listed = key.substr(key.rfind('/') + 1);
-        for (const std::string &candidate : Listed(parent))
-            if (candidate == listed + "/")
-                listed = candidate;
-        bool must_delete = MustSucceed(src + key, "", false);
-        Snapshot others = Take(tree.root.path, "/src" + key);
-        OperationRun removal =
-            RunFileOperation([&] { return DeleteDirEntry(parent.c_str(), listed.c_str()); });
-        ASSERT_EQ(removal.status, 0) << "tree " << number;
-        EXPECT_EQ(removal.result, must_delete ? 1 : 0) << "tree " << number << " " << key;
-        EXPECT_EQ(removal.popups, removal.result == 1 ? 0 : 1) << "tree " << number;
-        EXPECT_EQ(Exists(src + key), removal.result != 1) << "tree " << number;
-        EXPECT_EQ(Take(tree.root.path, "/src" + key), others) << "tree " << number << " " << key;
+        Walk doomed(src + key, false), others(root.path, false, "/src" + key);
+        OperationRun removal = RunFileOperation([&] {
+            return DeleteDirEntry(parent.c_str(),
+                                  Listed(parent, key.substr(key.rfind('/') + 1)).c_str());
+        });
+        EXPECT_EQ(removal.result, doomed.fine) << key;
+        EXPECT_EQ(removal.popups, removal.result != 1);
+        EXPECT_EQ(Exists(src + key), removal.result != 1);
+        EXPECT_EQ(Walk(root.path, false, "/src" + key).seen, others.seen) << key;
         removal.result == 1 ? deleted++ : kept++;
     }
     CloseTestDisplay();
