@@ -2,22 +2,14 @@
 // and the file and disk information popups (with stand-in df and du).
 #include <gtest/gtest.h>
 
-#include <SDL.h>
 #include <SDL_ttf.h>
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <functional>
 #include <sstream>
-#include <string>
 #include <sys/stat.h>
-#include <vector>
 
 #include "app/browser.h"
 #include "app/infopopups.h"
-#include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 #include "input/input.h"
@@ -41,8 +33,6 @@ TEST(FoldString, BreaksAtLineFeedsAndBeforeTheFirstCharacterThatNoLongerFits) {
         const char *text;
         Rows rows;
     } cases[] = {
-        {100, 3, "", {""}},
-        {100, 2, "abc\n", {"abc", ""}},
         {100, 3, "a\n\nb", {"a", "", "b"}},
         {abc, 3, "abcd", {"abc", "d"}}, // a row exactly as wide as the limit still fits
         // A character wider than the limit never fits: empty rows until the height runs out.
@@ -59,16 +49,18 @@ TEST(FoldString, BreaksAtLineFeedsAndBeforeTheFirstCharacterThatNoLongerFits) {
 }
 
 TEST(Popups, CloseOnTheirKeysAnswerByTheSelectedButtonAndRestoreTheScreen) {
-    // Keys at passes 1, 3, 5...; the passes sampled until the popup closed.
+    // The answer, the passes sampled until the popup closed, whether the screen came back, and
+    // for a message what it showed.
     const struct {
         bool question;
-        std::vector<SDLKey> keys;
-        int result, passes;
+        const char *keys, *shown;
     } cases[] = {
-        {false, {kX, kA}, 1, 4},                        // X leaves a message open
-        {false, {kB}, 1, 2},        {true, {kA}, 0, 2}, // a question starts on Cancel
-        {true, {kRight, kA}, 1, 4}, {true, {kRight, kLeft, kA}, 0, 6},
-        {true, {kRight, kB}, 0, 4},
+        {false, ",XA", "result 1 passes 4 restored 1\nError\n  Ok  \n|hello"}, // X leaves it open
+        {false, ",B", "result 1 passes 2 restored 1\nError\n  Ok  \n|hello"},
+        {true, ",A", "result 0 passes 2 restored 1\n"}, // a question starts on Cancel
+        {true, ",RA", "result 1 passes 4 restored 1\n"},
+        {true, ",RLA", "result 0 passes 6 restored 1\n"},
+        {true, ",RB", "result 0 passes 4 restored 1\n"},
     };
     for (const auto &c : cases) {
         ChildResult run = RunChild([&] {
@@ -76,10 +68,7 @@ TEST(Popups, CloseOnTheirKeysAnswerByTheSelectedButtonAndRestoreTheScreen) {
                 return 98;
             FillScreen(color_green);
             SurfacePtr before = BackupScreenSurface();
-            ScriptClear();
-            for (size_t i = 0; i < c.keys.size(); i++)
-                ScriptTap(c.keys[i], static_cast<int>(1 + 2 * i));
-            ScriptLimit(200);
+            Plan(c.keys);
             TakeShadedText();
             int result = c.question ? PopupConfirm(150, 100, "Sure?")
                                     : PopupMessage(120, 80, "Error", "hello");
@@ -89,65 +78,47 @@ TEST(Popups, CloseOnTheirKeysAnswerByTheSelectedButtonAndRestoreTheScreen) {
                    TakeShadedText().c_str(), TakeDrawnText().c_str());
             return 0;
         });
-        SCOPED_TRACE(run.out);
         EXPECT_EQ(run.status, 0);
-        std::string expected = "result " + std::to_string(c.result) + " passes " +
-                               std::to_string(c.passes) + " restored 1\n";
         std::string shown = run.out.substr(std::min(run.out.find("result "), run.out.size()));
-        EXPECT_EQ(shown.substr(0, expected.size()), expected);
-        if (!c.question) {
-            EXPECT_EQ(shown.substr(expected.size()), "Error\n  Ok  \n|hello");
-        }
+        EXPECT_EQ(c.question ? shown.substr(0, strlen(c.shown)) : shown, c.shown) << run.out;
     }
 }
 
 TEST(Input, WaitKeyReleaseLetsAnEdgeButtonHeldFromBefore) {
     // From all buttons up, with the state of earlier tests forgotten.
     ScriptClear();
-    Uint8 *keys = SDL_GetKeyState(nullptr);
-    for (int button = 0; button < BTN_COUNT; button++)
-        keys[button_key[button]] = 0;
+    memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST);
     GetInput();
-    ScriptClear();
-    ScriptHold(kA, 0, 50);
+    Plan("A50");
     GetInput();
     WaitKeyRelease();
     EXPECT_EQ(ScriptPass(), 2);
-    EXPECT_EQ(keys[kA], 1);
 }
 
-// Types the character of the cell that the directions select with the face key. On page 0: X
-// backspace, Y 'm', A 'n', UP+LEFT with Y 'a' and with B 'b'; L switches to page 2, where B types
-// clear with LEFT held and enter with RIGHT held.
-static void Type(KeyPlan &plan, std::vector<SDLKey> directions, SDLKey face) {
-    for (SDLKey direction : directions)
-        ScriptTap(direction, plan.pass);
-    plan.Tap(face);
-}
-
-// Opens the dialog (capacity 256, 35 bytes shown) in a child, with the keys that plan_keys
-// scripts and then START. The child prints whether the bytes past the capacity stayed untouched,
-// the text handed back, and each state of the field once, as "shown|cursor", in the order shown.
-static ChildResult RunDialog(const std::function<void(KeyPlan &)> &plan_keys,
-                             const std::string &initial) {
+// Opens the dialog (capacity 256, 35 bytes shown) on initial in a child, and presses the buttons
+// (a face button after "<" or ">" with LEFT or RIGHT held) and then START. The child prints
+// whether the bytes past the capacity stayed untouched, the text handed back, and each state of
+// the field once, as "shown|cursor", in the order shown.
+static std::string RunDialog(const std::string &buttons, const std::string &initial) {
     const int capacity = 256;
-    return RunChild([&] {
+    ChildResult run = RunChild([&] {
         if (!OpenKeyboardTestDisplay())
             return 97;
-        ScriptClear();
-        KeyPlan plan;
-        plan.Wait(2);
-        plan_keys(plan);
-        plan.Tap(kStart);
-        ScriptLimit(plan.pass + 20);
+        KeyPlan plan = Plan(".");
+        for (char button : buttons)
+            if (button == '<' || button == '>')
+                ScriptTap(button == '<' ? kLeft : kRight, plan.pass);
+            else
+                plan.Press(std::string(1, button));
+        plan.Press("S");
         TakeShadedText();
         std::vector<char> result(capacity + 1 + 64, '#');
         LineInput(210, 70, capacity, 35, "title", initial.c_str(), result.data());
         bool intact = std::all_of(result.begin() + capacity + 1, result.end(),
                                   [](char byte) { return byte == '#'; });
         std::istringstream shaded(TakeShadedText());
-        std::string fields, field, title, shown, cursor;
-        std::getline(shaded, title);
+        std::string fields, field, shown, cursor;
+        std::getline(shaded, shown); // the title
         while (std::getline(shaded, shown) && std::getline(shaded, cursor)) {
             fields += shown + "|" + cursor + "\n" == field ? "" : shown + "|" + cursor + "\n";
             field = shown + "|" + cursor + "\n";
@@ -155,56 +126,31 @@ static ChildResult RunDialog(const std::function<void(KeyPlan &)> &plan_keys,
         printf("guard %d\n%.*s\n%s", intact, capacity + 1, result.data(), fields.c_str());
         return 0;
     });
+    EXPECT_EQ(run.status, 0);
+    return run.out.substr(std::min(run.out.find("guard "), run.out.size()));
 }
 
 TEST(LineInput, TypesErasesAndClearsAsTheKeyboardSays) {
-    // The field grows to 35 bytes and then scrolls; a character typed on a full line waits in
-    // the cursor, where the next one replaces it and backspace removes it first.
-    const std::string full = std::string(254, 'm') + "n", shown = full.substr(220);
-    std::string growing;
+    // On the letter page Y types 'm', A 'n', X deletes, and with LEFT held Y 'j' and B 'k'; on
+    // the number page, with LEFT held B clears and with RIGHT held B finishes. The field grows to
+    // 35 bytes and then scrolls; a character typed on a full line waits in the cursor, where the
+    // next one replaces it and backspace removes it first.
+    const std::string fill = std::string(254, 'Y') + "A<Y", full = std::string(254, 'm') + "n";
+    std::string growing, shown = full.substr(220);
     for (int length = 0; length <= 35; length++)
         growing += std::string(length, 'm') + "| \n";
-    auto fill = [](KeyPlan &plan) {
-        plan.Tap(kY, 254);
-        plan.Tap(kA);                 // the 255th byte
-        Type(plan, {kUp, kLeft}, kY); // pending
-    };
+    growing += shown + "| \n" + shown + "|j\n";
     const struct {
-        std::function<void(KeyPlan &)> keys;
-        std::string initial, result, fields;
+        std::string buttons, initial, result, fields;
     } cases[] = {
-        {[&](KeyPlan &plan) {
-             fill(plan);
-             Type(plan, {kUp, kLeft}, kB);
-         },
-         "", full + "b", growing + shown + "| \n" + shown + "|a\n" + shown + "|b\n"},
-        {[&](KeyPlan &plan) {
-             fill(plan);
-             plan.Tap(kX, 2);
-         },
-         "", full.substr(0, 254),
-         growing + shown + "| \n" + shown + "|a\n" + shown + "| \n" + std::string(35, 'm') +
-             "| \n"},
-        // Clear, backspace on nothing, 'm', and the enter code finishes before the last 'm'.
-        {[](KeyPlan &plan) {
-             plan.Tap(kL);
-             Type(plan, {kLeft}, kB);
-             plan.Tap(kL);
-             plan.Tap(kX);
-             plan.Tap(kY);
-             plan.Tap(kL);
-             Type(plan, {kRight}, kB);
-             plan.Tap(kL);
-             plan.Tap(kY);
-         },
-         "abc", "m", "abc| \n| \nm| \n"},
+        {fill + "<B", "", full + "k", growing + shown + "|k\n"},
+        {fill + "XX", "", full.substr(0, 254),
+         growing + shown + "| \n" + std::string(35, 'm') + "| \n"},
+        // Clear, backspace on nothing, 'm', and finish before the last 'm'.
+        {"l<BlXYl>BlY", "abc", "m", "abc| \n| \nm| \n"},
     };
-    for (const auto &c : cases) {
-        ChildResult run = RunDialog(c.keys, c.initial);
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out.substr(std::min(run.out.find("guard "), run.out.size())),
-                  "guard 1\n" + c.result + "\n" + c.fields);
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(RunDialog(c.buttons, c.initial), "guard 1\n" + c.result + "\n" + c.fields);
 }
 
 // A fresh press of exactly these keys after a read with every key up: what the keyboard types.
@@ -264,44 +210,35 @@ TEST(InfoPopup, FileTimeIsUtcWhateverTheZone) {
         {"future", "", 2208988800, " 0 bytes 2040-01-01 00:00"},         // past a 32-bit time
     };
     for (const auto &c : cases) {
-        std::string path = dir / c.name;
-        WriteFile(path, c.content);
+        WriteFile(dir / c.name, c.content);
         struct timespec times[2] = {{c.when, 0}, {c.when, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir / c.name).c_str(), times, 0), 0);
         CloseSoon();
-        EXPECT_EQ(PopupFileInfo(200, 130, path.c_str()), 1);
-        EXPECT_EQ(TakeDrawnText(), path + c.shown);
+        EXPECT_EQ(PopupFileInfo(200, 130, (dir / c.name).c_str()), 1);
+        EXPECT_EQ(TakeDrawnText(), dir / c.name + c.shown);
     }
     unsetenv("TZ");
     tzset();
 }
 
 TEST(InfoPopup, DiskFiguresFromTheBootLineAfterReading) {
-    // Stand-in df and du first on the path: df prints the report, du a total of 12M.
+    // Stand-in df and du first on the path: df prints a report, du a total of 12M.
     TempDir bin, target;
-    WriteFile(bin / "df", "#!/bin/sh\ncat \"" + bin / "report" + "\"\n");
-    WriteFile(bin / "du", "#!/bin/sh\nprintf '4.0K\\t%s/sub\\n12M\\t%s\\n' \"$2\" \"$2\"\n");
+    MakeTree(bin.path, {"df=#!/bin/sh\ncat <<end\nFilesystem Size Used Avail Use% Mounted on\n"
+                        "/dev/root 7.0G 3.0G 4.0G 43% /\n/dev/sda1 1.9G 1.2G 700M 45% /boot\n"
+                        "tmpfs 10M 0 10M 0% /run\nend\n",
+                        "du=#!/bin/sh\nprintf '4.0K\\t%s/sub\\n12M\\t%s\\n' \"$2\" \"$2\"\n"});
     chmod((bin / "df").c_str(), 0755);
     chmod((bin / "du").c_str(), 0755);
     std::string old_path = getenv("PATH");
     setenv("PATH", (bin.path + ":/bin:/usr/bin").c_str(), 1);
-    const std::string header = "Filesystem      Size  Used Avail Use% Mounted on\n";
-    const std::pair<std::string, std::string> cases[] = {
-        {"/dev/root 7.0G 3.0G 4.0G 43% /\n/dev/sda1 1.9G 1.2G 700M 45% /boot\n"
-         "tmpfs 10M 0 10M 0% /run\n",
-         "Size: 1.9G  Used: 1.2G  Avail: 700M  45% used"},
-        {"/dev/sda1 1.9G 1.2G 700M 45% /boot\n/dev/sda2 511M 6.1M 505M 2% /boot/efi\n",
-         "Size: 511M  Used: 6.1M  Avail: 505M  2% used"},
-    };
-    for (const auto &c : cases) {
-        WriteFile(bin / "report", header + c.first);
-        CloseSoon();
-        // du may take long: "Reading..." shows before it starts.
-        std::string first_shown;
-        ScriptOnFlip(FlipCount() + 1, [&] { first_shown = TakeDrawnText(); });
-        EXPECT_EQ(PopupDiskInfo(230, 120, target.path.c_str()), 1);
-        EXPECT_EQ(first_shown, "Reading...");
-        EXPECT_EQ(TakeDrawnText(), c.second + target.path + "  total 12M");
-    }
+    CloseSoon();
+    // du may take long: "Reading..." shows before it starts.
+    std::string first_shown;
+    ScriptOnFlip(FlipCount() + 1, [&] { first_shown = TakeDrawnText(); });
+    EXPECT_EQ(PopupDiskInfo(230, 120, target.path.c_str()), 1);
+    EXPECT_EQ(first_shown, "Reading...");
+    EXPECT_EQ(TakeDrawnText(),
+              "Size: 1.9G  Used: 1.2G  Avail: 700M  45% used" + target.path + "  total 12M");
     setenv("PATH", old_path.c_str(), 1);
 }
