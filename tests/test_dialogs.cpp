@@ -12,7 +12,6 @@
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 #include "input/input.h"
-#include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 
 using Rows = std::vector<std::string>;
@@ -47,37 +46,29 @@ TEST(FoldString, BreaksAtLineFeedsAndBeforeTheFirstCharacterThatNoLongerFits) {
 }
 
 TEST(Popups, CloseOnTheirKeysAnswerByTheSelectedButtonAndRestoreTheScreen) {
-    // The answer, the passes sampled until the popup closed, whether the screen came back, and
-    // for a message what it showed.
     const struct {
         bool question;
-        const char *keys, *shown;
+        const char *keys;
+        int result, passes; // the passes sampled until the popup closed
     } cases[] = {
-        {false, ",XA", "result 1 passes 4 restored 1\nError\n  Ok  \n|hello"}, // X leaves it open
-        {false, ",B", "result 1 passes 2 restored 1\nError\n  Ok  \n|hello"},
-        {true, ",A", "result 0 passes 2 restored 1\n"}, // a question starts on Cancel
-        {true, ",RA", "result 1 passes 4 restored 1\n"},
-        {true, ",RLA", "result 0 passes 6 restored 1\n"},
-        {true, ",RB", "result 0 passes 4 restored 1\n"},
+        {false, ",XA", 1, 4},                     // X leaves a message open
+        {false, ",B", 1, 2},  {true, ",A", 0, 2}, // a question starts on Cancel
+        {true, ",RA", 1, 4},  {true, ",RLA", 0, 6}, {true, ",RB", 0, 4},
     };
+    OpenDisplayOnce();
     for (const auto &c : cases) {
-        ChildResult run = RunChild([&] {
-            if (!OpenTestDisplay())
-                return 98;
-            FillScreen(color_green);
-            SurfacePtr before = BackupScreenSurface();
-            Plan(c.keys);
-            TakeShadedText();
-            int result = c.question ? PopupConfirm(150, 100, "Sure?")
-                                    : PopupMessage(120, 80, "Error", "hello");
-            bool restored =
-                !memcmp(before->pixels, gScreenSurface->pixels, gScreenSurface->pitch * 240);
-            printf("result %d passes %d restored %d\n%s|%s", result, ScriptPass(), restored,
-                   TakeShadedText().c_str(), TakeDrawnText().c_str());
-            return 0;
-        });
-        std::string shown = run.out.substr(std::min(run.out.find("result "), run.out.size()));
-        EXPECT_EQ(c.question ? shown.substr(0, strlen(c.shown)) : shown, c.shown) << run.out;
+        FillScreen(color_green);
+        SurfacePtr before = BackupScreenSurface();
+        memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST); // the last popup's closing key let go
+        Plan(c.keys);
+        TakeShadedText();
+        EXPECT_EQ(c.question ? PopupConfirm(150, 100, "Sure?")
+                             : PopupMessage(120, 80, "Error", "hello"),
+                  c.result);
+        EXPECT_EQ(ScriptPass(), c.passes);
+        EXPECT_EQ(memcmp(before->pixels, gScreenSurface->pixels, gScreenSurface->pitch * 240), 0);
+        std::string shown = TakeShadedText() + "|" + TakeDrawnText();
+        EXPECT_TRUE(c.question || shown == "Error\n  Ok  \n|hello") << shown;
     }
 }
 
@@ -93,18 +84,22 @@ TEST(Input, WaitKeyReleaseLetsAnEdgeButtonHeldFromBefore) {
 }
 
 TEST(LineInput, TypesErasesAndClearsAsTheKeyboardSays) {
-    // On the letter page Y types 'm', A 'n', X deletes, and with LEFT held ("<") Y 'j' and B 'k';
-    // on the number page, with LEFT held B clears and with RIGHT held (">") B finishes. A
+    // In the centre cell of the letter page Y types 'm', A 'n' ('N' as capital, '5' on the number
+    // page), X deletes; with LEFT held, Y types 'j' and B 'k', and on the number page B clears;
+    // with RIGHT held B finishes there. A button after "+" is pressed with the next one. A
     // character typed on a full line waits in the cursor, where the next one replaces it and
     // backspace removes it first; the field shows the last 35 bytes.
-    const std::string fill = std::string(254, 'Y') + "A<Y", full = std::string(254, 'm') + "n";
+    const std::string fill = std::string(254, 'Y') + "A+LY", full = std::string(254, 'm') + "n";
     const struct {
         std::string buttons, initial, result, field;
     } cases[] = {
-        {fill + "<B", "", full + "k", full.substr(220) + "|k"},
+        {fill + "+LB", "", full + "k", full.substr(220) + "|k"},
         {fill + "XX", "", full.substr(0, 254), std::string(35, 'm') + "| "},
         // Clear, backspace on nothing, 'm', and finish before the last 'm'.
-        {"l<BlXYl>BlY", "abc", "m", "m| "},
+        {"l+LBlXYl+RBlY", "abc", "m", "m| "},
+        // A held face button types once, and a held L switches once; R switches the shift on and
+        // off; a face button pressed with L types and switches nothing; L and R at once count as L.
+        {"Y4rArA+lYAl4A+lrA", "", "mNnmn5n", "mNnmn5n| "},
     };
     const int capacity = 256;
     for (const auto &c : cases) {
@@ -113,11 +108,14 @@ TEST(LineInput, TypesErasesAndClearsAsTheKeyboardSays) {
             if (!OpenKeyboardTestDisplay())
                 return 97;
             KeyPlan plan = Plan(".");
-            for (char button : c.buttons)
-                if (button == '<' || button == '>')
-                    ScriptTap(button == '<' ? kLeft : kRight, plan.pass);
-                else
-                    plan.Press(std::string(1, button));
+            for (size_t at = 0, plus = 0; at < c.buttons.size(); at = plus + 2) {
+                plus = std::min(c.buttons.find('+', at), c.buttons.size());
+                plan.Press(c.buttons.substr(at, plus - at));
+                if (plus < c.buttons.size()) {
+                    plan.Press(c.buttons.substr(plus + 1, 1));
+                    plan.pass -= 2; // the next button at the same pass
+                }
+            }
             plan.Press("S");
             std::vector<char> result(capacity + 1 + 64, '#');
             LineInput(210, 70, capacity, 35, "title", c.initial.c_str(), result.data());
@@ -131,41 +129,6 @@ TEST(LineInput, TypesErasesAndClearsAsTheKeyboardSays) {
         });
         EXPECT_EQ(run.out.substr(std::min(run.out.find("guard "), run.out.size())),
                   "guard 64\n" + c.result + "\n" + c.field + "\n");
-    }
-}
-
-// A fresh press of exactly these keys after a read with every key up: what the keyboard types.
-static int Press(const std::vector<SDLKey> &keys, bool fresh = true) {
-    Uint8 *table = SDL_GetKeyState(nullptr);
-    memset(table, 0, SDLK_LAST);
-    if (fresh)
-        vexpad_readInput();
-    for (SDLKey key : keys)
-        table[key] = 1;
-    return vexpad_readInput();
-}
-
-// The page shown, told by what Y types in the centre cell.
-static int Page() {
-    int code = Press({kY});
-    return code == 'm' ? 0 : code == 'M' ? 1 : code == 25 ? 2 : 3;
-}
-
-TEST(KeyboardInput, LAndRSwitchPagesOncePerPressButNotWithAFaceKey) {
-    OpenDisplayOnce();
-    ScriptClear();
-    ASSERT_EQ(Page(), 0);
-    EXPECT_EQ(Press({kY, kL}), 'm');
-    EXPECT_EQ(Press({kR, kA}), 'n');
-    EXPECT_EQ(Press({kL}), 0);
-    Press({kL}, false); // still held
-    EXPECT_EQ(Page(), 2);
-    // L switches letters and numbers, R the shift; both at once count as L.
-    const std::pair<std::vector<SDLKey>, int> steps[] = {
-        {{kR}, 3}, {{kL}, 1}, {{kR}, 0}, {{kL, kR}, 2}};
-    for (const auto &step : steps) {
-        Press(step.first);
-        EXPECT_EQ(Page(), step.second);
     }
 }
 
