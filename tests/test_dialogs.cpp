@@ -16,7 +16,7 @@
 
 using Rows = std::vector<std::string>;
 
-// The tests that neither exit nor read buttons draw in this process.
+// The tests that do not end the process draw in it.
 static void OpenDisplayOnce() {
     static bool open = OpenTestDisplay();
     ASSERT_TRUE(open);

@@ -1,5 +1,6 @@
-// What reaches the display, and how fast the copy moves data: the model display, the bytes each
-// showing pushes, names drawn only as far as they show, holes, and the copy without the kernel.
+// What reaches the display, and what a copy writes: the model display checked after every test,
+// names drawn only as far as they show, the copy dialog redrawn in part, holes, and the copy
+// without the kernel's help.
 #include <gtest/gtest.h>
 
 #include <SDL_ttf.h>
@@ -13,7 +14,6 @@
 #include "app/fs/copytree.h"
 #include "common/display.h"
 #include "dialogs/dialogbox.h"
-#include "common/globals.h"
 #include "tests/harness.h"
 
 // Every test of the suite ends with the display equal to the screen after every showing of every
@@ -69,14 +69,12 @@ TEST(ShownText, LongNamesAndTitlesLookAsIfDrawnWhole) {
         SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 0, 0, 0));
         for (int index = 0, x = 2, line = option.font_height; index < 2; index++, x += 161) {
             SDL_Color back = index == 0 ? color_white : color_gray;
+            SDL_Color cursor = index == 0 ? color_red : color_blue;
             BlitWhole(screen, font, panes[index].first, color_blue, back, x, 3);
             const std::vector<std::string> &rows = panes[index].second;
             for (size_t row = 0; row < rows.size(); row++)
-                BlitWhole(screen, font, rows[row], color_black,
-                          row > 0      ? back
-                          : index == 0 ? color_red
-                                       : color_blue,
-                          x, static_cast<int>(row + 1) * (line + 1) + 3, 155, line);
+                BlitWhole(screen, font, rows[row], color_black, row > 0 ? back : cursor, x,
+                          static_cast<int>(row + 1) * (line + 1) + 3, 155, line);
         }
         BlitWhole(screen, font_small,
                   "A: chdir  B: up     X: move   Y: copy   L: info   R: disk   START:        ",
