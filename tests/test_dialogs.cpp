@@ -2,31 +2,21 @@
 // and the file and disk information popups (with stand-in df and du).
 #include <gtest/gtest.h>
 
-#include <SDL.h>
 #include <SDL_ttf.h>
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <functional>
-#include <sstream>
-#include <string>
 #include <sys/stat.h>
-#include <vector>
 
 #include "app/browser.h"
 #include "app/infopopups.h"
-#include "common/globals.h"
 #include "dialogs/dialogbox.h"
 #include "dialogs/lineinput.h"
 #include "input/input.h"
-#include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 
 using Rows = std::vector<std::string>;
 
-// The tests that neither exit nor read buttons draw in this process.
+// The tests that do not end the process draw in it.
 static void OpenDisplayOnce() {
     static bool open = OpenTestDisplay();
     ASSERT_TRUE(open);
@@ -41,15 +31,12 @@ TEST(FoldString, BreaksAtLineFeedsAndBeforeTheFirstCharacterThatNoLongerFits) {
         const char *text;
         Rows rows;
     } cases[] = {
-        {100, 3, "", {""}},
-        {100, 2, "abc\n", {"abc", ""}},
         {100, 3, "a\n\nb", {"a", "", "b"}},
         {abc, 3, "abcd", {"abc", "d"}}, // a row exactly as wide as the limit still fits
         // A character wider than the limit never fits: empty rows until the height runs out.
         {1, 3, "ab", {"", "", ""}},
         // Two- and four-byte characters are whole; one cut short by the terminator is dropped.
-        {100, 5, "\xC3\xA9\xF0\x9F\x98\x80", {"\xC3\xA9\xF0\x9F\x98\x80"}},
-        {100, 5, "ab\xE3\x81", {"ab"}},
+        {100, 5, "\xC3\xA9\xF0\x9F\x98\x80\xE3\x81", {"\xC3\xA9\xF0\x9F\x98\x80"}},
     };
     for (const auto &c : cases) {
         FoldRow table[kFoldRows];
@@ -59,186 +46,89 @@ TEST(FoldString, BreaksAtLineFeedsAndBeforeTheFirstCharacterThatNoLongerFits) {
 }
 
 TEST(Popups, CloseOnTheirKeysAnswerByTheSelectedButtonAndRestoreTheScreen) {
-    // Keys at passes 1, 3, 5...; the passes sampled until the popup closed.
     const struct {
         bool question;
-        std::vector<SDLKey> keys;
-        int result, passes;
+        const char *keys;
+        int result, passes; // the passes sampled until the popup closed
     } cases[] = {
-        {false, {kX, kA}, 1, 4},                        // X leaves a message open
-        {false, {kB}, 1, 2},        {true, {kA}, 0, 2}, // a question starts on Cancel
-        {true, {kRight, kA}, 1, 4}, {true, {kRight, kLeft, kA}, 0, 6},
-        {true, {kRight, kB}, 0, 4},
+        {false, ",XA", 1, 4},                     // X leaves a message open
+        {false, ",B", 1, 2},  {true, ",A", 0, 2}, // a question starts on Cancel
+        {true, ",RA", 1, 4},  {true, ",RLA", 0, 6}, {true, ",RB", 0, 4},
     };
+    OpenDisplayOnce();
     for (const auto &c : cases) {
-        ChildResult run = RunChild([&] {
-            if (!OpenTestDisplay())
-                return 98;
-            FillScreen(color_green);
-            SurfacePtr before = BackupScreenSurface();
-            ScriptClear();
-            for (size_t i = 0; i < c.keys.size(); i++)
-                ScriptTap(c.keys[i], static_cast<int>(1 + 2 * i));
-            ScriptLimit(200);
-            TakeShadedText();
-            int result = c.question ? PopupConfirm(150, 100, "Sure?")
-                                    : PopupMessage(120, 80, "Error", "hello");
-            bool restored =
-                !memcmp(before->pixels, gScreenSurface->pixels, gScreenSurface->pitch * 240);
-            printf("result %d passes %d restored %d\n%s|%s", result, ScriptPass(), restored,
-                   TakeShadedText().c_str(), TakeDrawnText().c_str());
-            return 0;
-        });
-        SCOPED_TRACE(run.out);
-        EXPECT_EQ(run.status, 0);
-        std::string expected = "result " + std::to_string(c.result) + " passes " +
-                               std::to_string(c.passes) + " restored 1\n";
-        std::string shown = run.out.substr(std::min(run.out.find("result "), run.out.size()));
-        EXPECT_EQ(shown.substr(0, expected.size()), expected);
-        if (!c.question) {
-            EXPECT_EQ(shown.substr(expected.size()), "Error\n  Ok  \n|hello");
-        }
+        FillScreen(color_green);
+        SurfacePtr before = BackupScreenSurface();
+        memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST); // the last popup's closing key let go
+        Plan(c.keys);
+        TakeShadedText();
+        EXPECT_EQ(c.question ? PopupConfirm(150, 100, "Sure?")
+                             : PopupMessage(120, 80, "Error", "hello"),
+                  c.result);
+        EXPECT_EQ(ScriptPass(), c.passes);
+        EXPECT_EQ(memcmp(before->pixels, gScreenSurface->pixels, gScreenSurface->pitch * 240), 0);
+        std::string shown = TakeShadedText() + "|" + TakeDrawnText();
+        EXPECT_TRUE(c.question || shown == "Error\n  Ok  \n|hello") << shown;
     }
 }
 
 TEST(Input, WaitKeyReleaseLetsAnEdgeButtonHeldFromBefore) {
     // From all buttons up, with the state of earlier tests forgotten.
     ScriptClear();
-    Uint8 *keys = SDL_GetKeyState(nullptr);
-    for (int button = 0; button < BTN_COUNT; button++)
-        keys[button_key[button]] = 0;
+    memset(SDL_GetKeyState(nullptr), 0, SDLK_LAST);
     GetInput();
-    ScriptClear();
-    ScriptHold(kA, 0, 50);
+    Plan("A50");
     GetInput();
     WaitKeyRelease();
     EXPECT_EQ(ScriptPass(), 2);
-    EXPECT_EQ(keys[kA], 1);
-}
-
-// Types the character of the cell that the directions select with the face key. On page 0: X
-// backspace, Y 'm', A 'n', UP+LEFT with Y 'a' and with B 'b'; L switches to page 2, where B types
-// clear with LEFT held and enter with RIGHT held.
-static void Type(KeyPlan &plan, std::vector<SDLKey> directions, SDLKey face) {
-    for (SDLKey direction : directions)
-        ScriptTap(direction, plan.pass);
-    plan.Tap(face);
-}
-
-// Opens the dialog (capacity 256, 35 bytes shown) in a child, with the keys that plan_keys
-// scripts and then START. The child prints whether the bytes past the capacity stayed untouched,
-// the text handed back, and each state of the field once, as "shown|cursor", in the order shown.
-static ChildResult RunDialog(const std::function<void(KeyPlan &)> &plan_keys,
-                             const std::string &initial) {
-    const int capacity = 256;
-    return RunChild([&] {
-        if (!OpenKeyboardTestDisplay())
-            return 97;
-        ScriptClear();
-        KeyPlan plan;
-        plan.Wait(2);
-        plan_keys(plan);
-        plan.Tap(kStart);
-        ScriptLimit(plan.pass + 20);
-        TakeShadedText();
-        std::vector<char> result(capacity + 1 + 64, '#');
-        LineInput(210, 70, capacity, 35, "title", initial.c_str(), result.data());
-        bool intact = std::all_of(result.begin() + capacity + 1, result.end(),
-                                  [](char byte) { return byte == '#'; });
-        std::istringstream shaded(TakeShadedText());
-        std::string fields, field, title, shown, cursor;
-        std::getline(shaded, title);
-        while (std::getline(shaded, shown) && std::getline(shaded, cursor)) {
-            fields += shown + "|" + cursor + "\n" == field ? "" : shown + "|" + cursor + "\n";
-            field = shown + "|" + cursor + "\n";
-        }
-        printf("guard %d\n%.*s\n%s", intact, capacity + 1, result.data(), fields.c_str());
-        return 0;
-    });
 }
 
 TEST(LineInput, TypesErasesAndClearsAsTheKeyboardSays) {
-    // The field grows to 35 bytes and then scrolls; a character typed on a full line waits in
-    // the cursor, where the next one replaces it and backspace removes it first.
-    const std::string full = std::string(254, 'm') + "n", shown = full.substr(220);
-    std::string growing;
-    for (int length = 0; length <= 35; length++)
-        growing += std::string(length, 'm') + "| \n";
-    auto fill = [](KeyPlan &plan) {
-        plan.Tap(kY, 254);
-        plan.Tap(kA);                 // the 255th byte
-        Type(plan, {kUp, kLeft}, kY); // pending
-    };
+    // In the centre cell of the letter page Y types 'm', A 'n' ('N' as capital, '5' on the number
+    // page), X deletes; with LEFT held, Y types 'j' and B 'k', and on the number page B clears;
+    // with RIGHT held B finishes there. A button after "+" is pressed with the next one. A
+    // character typed on a full line waits in the cursor, where the next one replaces it and
+    // backspace removes it first; the field shows the last 35 bytes.
+    const std::string fill = std::string(254, 'Y') + "A+LY", full = std::string(254, 'm') + "n";
     const struct {
-        std::function<void(KeyPlan &)> keys;
-        std::string initial, result, fields;
+        std::string buttons, initial, result, field;
     } cases[] = {
-        {[&](KeyPlan &plan) {
-             fill(plan);
-             Type(plan, {kUp, kLeft}, kB);
-         },
-         "", full + "b", growing + shown + "| \n" + shown + "|a\n" + shown + "|b\n"},
-        {[&](KeyPlan &plan) {
-             fill(plan);
-             plan.Tap(kX, 2);
-         },
-         "", full.substr(0, 254),
-         growing + shown + "| \n" + shown + "|a\n" + shown + "| \n" + std::string(35, 'm') +
-             "| \n"},
-        // Clear, backspace on nothing, 'm', and the enter code finishes before the last 'm'.
-        {[](KeyPlan &plan) {
-             plan.Tap(kL);
-             Type(plan, {kLeft}, kB);
-             plan.Tap(kL);
-             plan.Tap(kX);
-             plan.Tap(kY);
-             plan.Tap(kL);
-             Type(plan, {kRight}, kB);
-             plan.Tap(kL);
-             plan.Tap(kY);
-         },
-         "abc", "m", "abc| \n| \nm| \n"},
+        {fill + "+LB", "", full + "k", full.substr(220) + "|k"},
+        {fill + "XX", "", full.substr(0, 254), std::string(35, 'm') + "| "},
+        // Clear, backspace on nothing, 'm', and finish before the last 'm'.
+        {"l+LBlXYl+RBlY", "abc", "m", "m| "},
+        // A held face button types once, and a held L switches once; R switches the shift on and
+        // off; a face button pressed with L types and switches nothing; L and R at once count as L.
+        {"Y4rArA+lYAl4A+lrA", "", "mNnmn5n", "mNnmn5n| "},
     };
+    const int capacity = 256;
     for (const auto &c : cases) {
-        ChildResult run = RunDialog(c.keys, c.initial);
-        EXPECT_EQ(run.status, 0);
+        // The bytes past the capacity stay untouched; the field as last shown, "text|cursor".
+        ChildResult run = RunChild([&] {
+            if (!OpenKeyboardTestDisplay())
+                return 97;
+            KeyPlan plan = Plan(".");
+            for (size_t at = 0, plus = 0; at < c.buttons.size(); at = plus + 2) {
+                plus = std::min(c.buttons.find('+', at), c.buttons.size());
+                plan.Press(c.buttons.substr(at, plus - at));
+                if (plus < c.buttons.size()) {
+                    plan.Press(c.buttons.substr(plus + 1, 1));
+                    plan.pass -= 2; // the next button at the same pass
+                }
+            }
+            plan.Press("S");
+            std::vector<char> result(capacity + 1 + 64, '#');
+            LineInput(210, 70, capacity, 35, "title", c.initial.c_str(), result.data());
+            std::string shaded = TakeShadedText();
+            size_t cursor = shaded.rfind('\n', shaded.size() - 2);
+            size_t shown = shaded.rfind('\n', cursor - 1) + 1;
+            printf("guard %d\n%.*s\n%s|%s", CountOf(std::string(&result[capacity + 1], 64), "#"),
+                   capacity + 1, result.data(), shaded.substr(shown, cursor - shown).c_str(),
+                   shaded.substr(cursor + 1).c_str());
+            return 0;
+        });
         EXPECT_EQ(run.out.substr(std::min(run.out.find("guard "), run.out.size())),
-                  "guard 1\n" + c.result + "\n" + c.fields);
-    }
-}
-
-// A fresh press of exactly these keys after a read with every key up: what the keyboard types.
-static int Press(const std::vector<SDLKey> &keys, bool fresh = true) {
-    Uint8 *table = SDL_GetKeyState(nullptr);
-    memset(table, 0, SDLK_LAST);
-    if (fresh)
-        vexpad_readInput();
-    for (SDLKey key : keys)
-        table[key] = 1;
-    return vexpad_readInput();
-}
-
-// The page shown, told by what Y types in the centre cell.
-static int Page() {
-    int code = Press({kY});
-    return code == 'm' ? 0 : code == 'M' ? 1 : code == 25 ? 2 : 3;
-}
-
-TEST(KeyboardInput, LAndRSwitchPagesOncePerPressButNotWithAFaceKey) {
-    OpenDisplayOnce();
-    ScriptClear();
-    ASSERT_EQ(Page(), 0);
-    EXPECT_EQ(Press({kY, kL}), 'm');
-    EXPECT_EQ(Press({kR, kA}), 'n');
-    EXPECT_EQ(Press({kL}), 0);
-    Press({kL}, false); // still held
-    EXPECT_EQ(Page(), 2);
-    // L switches letters and numbers, R the shift; both at once count as L.
-    const std::pair<std::vector<SDLKey>, int> steps[] = {
-        {{kR}, 3}, {{kL}, 1}, {{kR}, 0}, {{kL, kR}, 2}};
-    for (const auto &step : steps) {
-        Press(step.first);
-        EXPECT_EQ(Page(), step.second);
+                  "guard 64\n" + c.result + "\n" + c.field + "\n");
     }
 }
 
@@ -264,44 +154,35 @@ TEST(InfoPopup, FileTimeIsUtcWhateverTheZone) {
         {"future", "", 2208988800, " 0 bytes 2040-01-01 00:00"},         // past a 32-bit time
     };
     for (const auto &c : cases) {
-        std::string path = dir / c.name;
-        WriteFile(path, c.content);
+        WriteFile(dir / c.name, c.content);
         struct timespec times[2] = {{c.when, 0}, {c.when, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir / c.name).c_str(), times, 0), 0);
         CloseSoon();
-        EXPECT_EQ(PopupFileInfo(200, 130, path.c_str()), 1);
-        EXPECT_EQ(TakeDrawnText(), path + c.shown);
+        EXPECT_EQ(PopupFileInfo(200, 130, (dir / c.name).c_str()), 1);
+        EXPECT_EQ(TakeDrawnText(), dir / c.name + c.shown);
     }
     unsetenv("TZ");
     tzset();
 }
 
 TEST(InfoPopup, DiskFiguresFromTheBootLineAfterReading) {
-    // Stand-in df and du first on the path: df prints the report, du a total of 12M.
+    // Stand-in df and du first on the path: df prints a report, du a total of 12M.
     TempDir bin, target;
-    WriteFile(bin / "df", "#!/bin/sh\ncat \"" + bin / "report" + "\"\n");
-    WriteFile(bin / "du", "#!/bin/sh\nprintf '4.0K\\t%s/sub\\n12M\\t%s\\n' \"$2\" \"$2\"\n");
+    MakeTree(bin.path, {"df=#!/bin/sh\ncat <<end\nFilesystem Size Used Avail Use% Mounted on\n"
+                        "/dev/root 7.0G 3.0G 4.0G 43% /\n/dev/sda1 1.9G 1.2G 700M 45% /boot\n"
+                        "tmpfs 10M 0 10M 0% /run\nend\n",
+                        "du=#!/bin/sh\nprintf '4.0K\\t%s/sub\\n12M\\t%s\\n' \"$2\" \"$2\"\n"});
     chmod((bin / "df").c_str(), 0755);
     chmod((bin / "du").c_str(), 0755);
     std::string old_path = getenv("PATH");
     setenv("PATH", (bin.path + ":/bin:/usr/bin").c_str(), 1);
-    const std::string header = "Filesystem      Size  Used Avail Use% Mounted on\n";
-    const std::pair<std::string, std::string> cases[] = {
-        {"/dev/root 7.0G 3.0G 4.0G 43% /\n/dev/sda1 1.9G 1.2G 700M 45% /boot\n"
-         "tmpfs 10M 0 10M 0% /run\n",
-         "Size: 1.9G  Used: 1.2G  Avail: 700M  45% used"},
-        {"/dev/sda1 1.9G 1.2G 700M 45% /boot\n/dev/sda2 511M 6.1M 505M 2% /boot/efi\n",
-         "Size: 511M  Used: 6.1M  Avail: 505M  2% used"},
-    };
-    for (const auto &c : cases) {
-        WriteFile(bin / "report", header + c.first);
-        CloseSoon();
-        // du may take long: "Reading..." shows before it starts.
-        std::string first_shown;
-        ScriptOnFlip(FlipCount() + 1, [&] { first_shown = TakeDrawnText(); });
-        EXPECT_EQ(PopupDiskInfo(230, 120, target.path.c_str()), 1);
-        EXPECT_EQ(first_shown, "Reading...");
-        EXPECT_EQ(TakeDrawnText(), c.second + target.path + "  total 12M");
-    }
+    CloseSoon();
+    // du may take long: "Reading..." shows before it starts.
+    std::string first_shown;
+    ScriptOnFlip(FlipCount() + 1, [&] { first_shown = TakeDrawnText(); });
+    EXPECT_EQ(PopupDiskInfo(230, 120, target.path.c_str()), 1);
+    EXPECT_EQ(first_shown, "Reading...");
+    EXPECT_EQ(TakeDrawnText(),
+              "Size: 1.9G  Used: 1.2G  Avail: 700M  45% used" + target.path + "  total 12M");
     setenv("PATH", old_path.c_str(), 1);
 }
