@@ -20,7 +20,7 @@ while getopts t:b:j:n option; do
   case $option in
   n) check_only=true ;;
   t) table=$OPTARG ;;
-  b) build=$OPTARG ;;
+  b) build=$(realpath -m "$OPTARG") ;;
   j) jobs=$OPTARG ;;
   *) exit 2 ;;
   esac
