@@ -41,7 +41,7 @@ constexpr int kMostFlips = 20000;
 
 // The number-th frame drawn during the copy of a session.
 std::string FramePath(const std::string &prefix, int number) {
-    char suffix[16];
+    char suffix[32];
     snprintf(suffix, sizeof suffix, "-%03d.bmp", number);
     return prefix + suffix;
 }
