@@ -502,7 +502,10 @@ void KeyPlan::Press(const std::string &buttons, const std::vector<std::string> &
         char button = buttons[at];
         if (button == '^')
             With(kSelect, kKeys.at(buttons[++at]));
-        else if (button == ',' || button == '.')
+        else if (button == '+') {
+            Tap(kKeys.at(buttons[++at]));
+            pass -= 2; // the next button goes down in the same pass
+        } else if (button == ',' || button == '.')
             Wait(button == ',' ? 1 : 2);
         else if (button == 'Q')
             Quit();

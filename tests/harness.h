@@ -81,9 +81,9 @@ struct KeyPlan {
     // Quits the browser with START and SELECT.
     void Quit() { With(SDLK_ESCAPE, SDLK_RETURN); }
     // Presses buttons one after another: U D L R A B X Y, l and r for L and R, S for START; a
-    // button after "^" is pressed with SELECT held, a button followed by a number is held that
-    // many passes; "," lets one pass go by, "." two; "Q" quits; "C" saves the screen of the next
-    // pass as the next of captures.
+    // button after "^" is pressed with SELECT held, one after "+" together with the next, a
+    // button followed by a number is held that many passes; "," lets one pass go by, "." two; "Q"
+    // quits; "C" saves the screen of the next pass as the next of captures.
     void Press(const std::string &buttons, const std::vector<std::string> &captures = {});
 };
 // A plan with every scripted key forgotten, a pass limit of 5000, and buttons pressed.

@@ -107,16 +107,7 @@ TEST(LineInput, TypesErasesAndClearsAsTheKeyboardSays) {
         ChildResult run = RunChild([&] {
             if (!OpenKeyboardTestDisplay())
                 return 97;
-            KeyPlan plan = Plan(".");
-            for (size_t at = 0, plus = 0; at < c.buttons.size(); at = plus + 2) {
-                plus = std::min(c.buttons.find('+', at), c.buttons.size());
-                plan.Press(c.buttons.substr(at, plus - at));
-                if (plus < c.buttons.size()) {
-                    plan.Press(c.buttons.substr(plus + 1, 1));
-                    plan.pass -= 2; // the next button at the same pass
-                }
-            }
-            plan.Press("S");
+            Plan("." + c.buttons + "S");
             std::vector<char> result(capacity + 1 + 64, '#');
             LineInput(210, 70, capacity, 35, "title", c.initial.c_str(), result.data());
             std::string shaded = TakeShadedText();
