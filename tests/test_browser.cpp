@@ -1,39 +1,18 @@
 // The browser through its real loop: moving, the help bar, and the commands on real trees
-// (copy, delete, execute, create a folder, rename) as the user's buttons drive them.
+// (copy, delete, execute, create a folder, rename) as the user's buttons drive them; the options.
 #include <gtest/gtest.h>
 
-#include <SDL_ttf.h>
 #include <algorithm>
-#include <cctype>
-#include <map>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#include "app/naming.h"
-#include "app/panes.h"
 #include "common/globals.h"
-#include "keyboard/dingux_vexpad.h"
 #include "tests/harness.h"
 
-// The "chdir: " lines of a log, each less that prefix and less root.
-static std::vector<std::string> Visited(const std::string &log, const std::string &root) {
-    std::vector<std::string> visited;
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind("chdir: " + root, 0) == 0)
-            visited.push_back(line.substr(7 + root.size()));
-    return visited;
-}
-
-// Makes the entries in dir: names ending in "/" are directories, the others files.
-static void MakeEntries(const TempDir &dir, const std::vector<std::string> &entries) {
-    for (const std::string &entry : entries)
-        entry.back() == '/' ? MakeDir(dir / entry) : WriteFile(dir / entry, "x");
-}
+static const std::string kGraphics = ZORVEL_GRAPHICS_DIR;
+static const std::string kBuildDir = kGraphics.substr(0, kGraphics.rfind('/'));
 
 // The directories d00/ to d(count-1)/.
 static std::vector<std::string> Numbered(int count) {
@@ -43,216 +22,112 @@ static std::vector<std::string> Numbered(int count) {
     return names;
 }
 
-// The colours the user sees, written out: a changed colour constant must fail these tests.
-static const SDL_Color kWhite = {255, 255, 255, 0}, kRed = {255, 0, 0, 0};
+// The log after the start, then the popups' texts, each root in them written "~".
+static std::string Told(const LoopRun &run, const std::string &root) {
+    size_t start = run.out.find('\n', run.out.find("path: "));
+    std::string told = (start == std::string::npos ? "" : run.out.substr(start + 1)) + run.drawn;
+    for (size_t at = 0; (at = told.find(root, at)) != std::string::npos;)
+        told.replace(at, root.size(), "~");
+    return told;
+}
+
+static const SDL_Color kRed = {255, 0, 0, 0};
 
 // With font size 10 VL Gothic lines are 11 pixels high, so 18 rows (0 to 17) fit, 12 apart.
 static int RowY(int row) {
     return (row + 1) * 12 + 3;
 }
 
-TEST(Browser, MovesEntersAndGoesUpAsTheButtonsSay) {
-    const struct {
+// Each row ends with the names at the top of its tree as they were. A question left open holds
+// the loop past the pass limit.
+TEST(Browser, ButtonsMoveEnterAndRunCommandsOnRealTrees) {
+    TempDir scripts;
+    // Run, an entry prints its own path: each is a link to this script.
+    const std::string script = scripts / "print";
+    WriteFile(script, "#!/bin/sh\necho \"ran $0\"\n");
+    chmod(script.c_str(), 0755);
+    struct Row {
         std::vector<std::string> tree;
-        std::string buttons;
-        std::vector<std::string> visited; // the folders entered, below the start
-    } walks[] = {
-        // A press moves once, a held direction again on its 30th pass; B goes up.
-        {Numbered(5), "DDDUABD31A", {"/d01", "", "/d01"}},
-        {Numbered(3), "DDDDDDDDDDA", {"/d02"}},
-        // A on a file does nothing; A on ../ goes up.
-        {{"sub/", "sub/file"}, "DADAUA", {"/sub", ""}},
-        // Down stops on the last entry, with the cursor on the last row.
-        {Numbered(40), "D200CA", {"/d39"}},
+        std::string buttons, told;
+        int cursor_row; // the row the left cursor shows on at C
     };
-    for (const auto &walk : walks) {
-        TempDir dir;
-        MakeEntries(dir, walk.tree);
-        ScriptClear();
-        KeyPlan plan;
-        plan.Press(walk.buttons, {"bottom.bmp"});
-        plan.Quit();
-        ChildResult run = RunBrowser(dir.path);
-        EXPECT_EQ(Visited(run.out, dir.path), walk.visited) << walk.tree.size();
-        SDL_Surface *screen = LoadCapture(dir / "bottom.bmp");
-        ASSERT_EQ(screen != nullptr, walk.tree.size() == 40);
-        if (screen != nullptr) {
-            EXPECT_TRUE(ColorIs(screen, 3, RowY(17) + 2, kRed));
-            EXPECT_FALSE(ColorIs(screen, 3, RowY(16) + 2, kRed));
-            SDL_FreeSurface(screen);
-        }
-    }
-}
-
-TEST(Browser, HelpBarChangesWhileSelectIsHeld) {
-    TempDir dir;
-    ScriptClear();
-    ScriptCapture(2, dir / "plain.bmp");
-    ScriptHold(kSelect, 4, 8);
-    ScriptCapture(6, dir / "select.bmp");
-    ScriptCapture(10, dir / "released.bmp");
-    KeyPlan plan;
-    plan.Wait(12);
-    plan.Quit();
-    RunBrowser(dir.path);
-
-    // Where "quit" stands on the bar of the small font.
-    ASSERT_EQ(TTF_Init(), 0);
-    TTF_Font *small = TTF_OpenFont(kTestFont, 8);
-    ASSERT_NE(small, nullptr);
-    std::string bar = "A: exec   B: delete X: rename Y: mkdir  L:        R:        START: ";
-    int before = 0, after = 0;
-    TTF_SizeUTF8(small, bar.c_str(), &before, nullptr);
-    TTF_SizeUTF8(small, (bar + "quit").c_str(), &after, nullptr);
-    TTF_CloseFont(small);
-
-    for (const std::string name : {"plain.bmp", "select.bmp", "released.bmp"}) {
-        SDL_Surface *screen = LoadCapture(dir / name);
+    // A name runs only its own file, whatever the shell would make of it. The entry replaces the
+    // browser, so what it printed ends the log and no popup's text is recorded.
+    auto run_entry = [&](const std::string &name) {
+        return Row{{name + "->" + script},
+                   "D^ARA",
+                   "execute: ~/" + name + "\nsync disc\nran ~/" + name + "\n",
+                   -1};
+    };
+    const Row rows[] = {
+        // A press moves once, a held direction again on its 30th pass; B goes up.
+        {Numbered(5), "DDDUABD31A", "chdir: ~/d01\nchdir: ~\nchdir: ~/d01\nsync disc\n", -1},
+        // Down stops on the last entry, with the cursor on the last row.
+        {Numbered(3), "DDDDDDDDDDA", "chdir: ~/d02\nsync disc\n", -1},
+        {Numbered(40), "D200CA", "chdir: ~/d39\nsync disc\n", 17},
+        // A on a file does nothing; A on ../ goes up.
+        {{"sub/", "sub/file"}, "DADAUA", "chdir: ~/sub\nchdir: ~\nsync disc\n", -1},
+        // Copy and move need an entry of their own and two folders; delete never offers ../.
+        {{"..dots", "f"}, "^BYXDYXDYXC", "sync disc\n", 2},
+        // Delete's Ok, then back to Cancel.
+        {{"f"}, "D^BRLA.", "sync disc\ndelete \"f\"  Ok?", -1},
+        run_entry("my script"),
+        run_entry("x;touch INJECTED"),
+        run_entry("z'q';touch QUOTED;'"),
+        // No name is made over an entry, a link to nowhere or to itself included,
+        {{"a", "m->nowhere"}, "D^X,XYS.A", "sync disc\n\"m\" already exists", -1},
+        {{"m->m"}, "^Y,YS.A", "sync disc\n\"m\" already exists", -1},
+        // nor anywhere else when the pane's folder was deleted from the other pane.
+        {{"a/", "a/gone/", "elsewhere/"},
+         "DADAR DAD^BRA BDDA L^Y,YS.A",
+         "chdir: ~/a\nchdir: ~/a/gone\nchdir: ~/a\ndelete: gone/\nchdir: ~\nchdir: ~/elsewhere\n"
+         "sync disc\ndelete \"gone/\"  Ok?mkdir() failed",
+         -1},
+    };
+    for (const auto &row : rows) {
+        TempDir root, shots;
+        MakeTree(root.path, row.tree);
+        const std::vector<std::string> before = Names(root.path);
+        KeyPlan plan = Plan();
+        plan.Press(row.buttons + "Q", {shots / "cursor.bmp"});
+        ScriptLimit(plan.pass + 20);
+        // The keyboard's images are where the build drew them, not beside the program.
+        ScriptOnFlip(1, [] { CopyString(option.start_dir, kPathSize, kBuildDir.c_str()); });
+        LoopRun run = RunLoop(root.path);
+        EXPECT_EQ(run.status, 0) << row.buttons;
+        EXPECT_EQ(Told(run, root.path), row.told) << row.buttons;
+        EXPECT_EQ(Names(root.path), before) << row.buttons;
+        if (row.cursor_row < 0)
+            continue;
+        SDL_Surface *screen = LoadCapture(shots / "cursor.bmp");
         ASSERT_NE(screen, nullptr);
-        bool text = false; // any dark pixel where "quit" stands
-        for (int x = 2 + before; x < 2 + after; x++)
-            for (int y = 231; y < 237; y++)
-                text = text || ColorAt(screen, x, y).r < 128;
-        EXPECT_EQ(text, name == "select.bmp") << name;
-        EXPECT_TRUE(ColorIs(screen, 2 + before, 231, kWhite)) << name;
+        for (int shown = 0; shown < 18; shown++)
+            EXPECT_EQ(ColorIs(screen, 3, RowY(shown) + 2, kRed), shown == row.cursor_row)
+                << row.buttons << " row " << shown;
         SDL_FreeSurface(screen);
     }
 }
 
-// Copy and move need an entry of their own and two folders; delete never offers ../ and Cancel
-// keeps the entry. A question left open holds the loop past the pass limit.
-TEST(Commands, RefusedOrCancelledChangeNothing) {
-    const struct {
-        std::vector<std::string> tree;
-        std::string buttons;
-    } cases[] = {
-        // Y then X on ../, on ..dots, and on f with both panes in one folder.
-        {{"..dots", "f"}, "YXDYXDYX"},
-        // Ok, then back to Cancel.
-        {{"f"}, "D^BRLA."},
-        {{}, "^B"},
-    };
-    for (const auto &c : cases) {
-        TempDir root;
-        MakeEntries(root, c.tree);
-        ScriptClear();
-        ScriptLimit(100);
-        KeyPlan plan;
-        plan.Press(c.buttons);
-        plan.Quit();
-        ChildResult run = RunBrowser(root.path);
-        EXPECT_EQ(run.status, 0) << c.tree.size();
-        for (const char *change : {"copy: ", "move: ", "delete: "})
-            EXPECT_EQ(CountOf(run.out, change), 0) << c.tree.size();
-        EXPECT_EQ(Names(root.path).size(), c.tree.size());
-    }
+// The bar's pixels where the help text stands.
+static std::string HelpBar(const std::string &bmp) {
+    std::string pixels;
+    SDL_Surface *screen = LoadCapture(bmp);
+    for (int y = 231; screen != nullptr && y < 237; y++)
+        for (int x = 0; x < 320; x++)
+            pixels += ColorAt(screen, x, y).r < 128 ? '#' : ' ';
+    SDL_FreeSurface(screen);
+    return pixels;
 }
 
-TEST(ExecuteCommand, NamesRunOnlyThemselves) {
-    TempDir root, markers;
-    const std::string names[] = {"my script", "x;touch INJECTED", "z'q';touch QUOTED;'"};
-    for (int row = 1; row <= 3; row++) { // the listing's order
-        // Each script writes its own name into its marker file.
-        const std::string script = root / names[row - 1];
-        WriteFile(script, "#!/bin/sh\necho \"ran $0\" > '" + markers / std::to_string(row) + "'\n");
-        chmod(script.c_str(), 0755);
-        ScriptClear();
-        KeyPlan plan;
-        plan.Press(std::string(row, 'D') + "^ARA");
-        plan.Quit();
-        RunBrowser(root.path);
-        EXPECT_EQ(ReadFile(markers / std::to_string(row)), "ran " + script + "\n");
-    }
-    EXPECT_FALSE(Exists(root / "INJECTED"));
-    EXPECT_FALSE(Exists(root / "QUOTED"));
-    EXPECT_FALSE(Exists("/INJECTED"));
-}
-
-// Types lower-case letters on the keyboard's first page, each with the directions and face key
-// of its cell held for one pass.
-static void TypeText(KeyPlan &plan, const std::string &text) {
-    static const SDLKey kFaces[] = {kX, kY, kB, kA};
-    for (char character : text) {
-        int cell = 0;
-        while (cell < 35 && vexpad_charAt(0, cell / 12, cell / 4 % 3, cell % 4) != character)
-            cell++;
-        int row = cell / 12, column = cell / 4 % 3;
-        if (row != 1)
-            ScriptTap(row == 0 ? kUp : kDown, plan.pass);
-        if (column != 1)
-            ScriptTap(column == 0 ? kLeft : kRight, plan.pass);
-        plan.Tap(kFaces[cell % 4]);
-    }
-}
-
-// Runs the command in a child, on a browser whose panes both show dir with the left cursor on
-// row cursor: erases `erase` bytes, types text, finishes with START and closes the popup that
-// follows with A. Prints the popup's text after "popup: ".
-static ChildResult RunNaming(void (*command)(Browser &), const std::string &dir, int cursor,
-                             const std::string &stand_in, bool vanish, int erase,
-                             const std::string &text) {
-    return RunChild([&] {
-        if (!OpenKeyboardTestDisplay())
-            return 97;
-        ScriptClear();
-        KeyPlan plan;
-        plan.Press("." + std::string(erase, 'X'));
-        TypeText(plan, text);
-        plan.Press("S.A");
-        ScriptLimit(plan.pass + 20);
-        auto browser = std::make_unique<Browser>();
-        for (int index = 0; index < 2; index++) {
-            CopyString(browser->pane[index].path, kPathSize, dir.c_str());
-            RelistPane(*browser, index);
-        }
-        browser->pane[0].cursor = cursor;
-        // The pane's directory may vanish after it was listed.
-        if ((vanish && rmdir(dir.c_str()) != 0) || chdir(stand_in.c_str()) != 0)
-            return 96;
-        TakeDrawnText();
-        command(*browser);
-        printf("\npopup: %s", TakeDrawnText().c_str());
-        return 0;
-    });
-}
-
-// A name is never made where it cannot be, nor over any entry of that name, links included.
-TEST(NamingCommands, AFailureShowsAnErrorAndChangesNothing) {
-    TempDir parent, elsewhere, links;
-    MakeDir(parent / "gone");
-    WriteFile(links / "a", "a");
-    ASSERT_EQ(symlink((links / "nowhere").c_str(), (links / "dangling").c_str()), 0);
-    ASSERT_EQ(symlink("looping", (links / "looping").c_str()), 0);
-    const struct {
-        void (*command)(Browser &);
-        std::string dir;
-        int cursor;
-        std::string stand_in; // where the process stands when the command begins
-        bool vanish;
-        int erase;
-        std::string typed, popup;
-    } cases[] = {
-        // 256 bytes, one more than a name may have.
-        {MakeDirCommand, parent.path, 0, "/", false, 0, std::string(256, 'm'), "mkdir() failed"},
-        {MakeDirCommand, parent / "gone", 0, elsewhere.path, true, 0, "x", "mkdir() failed"},
-        {RenameCommand, links.path, 1, "/", false, 1, "dangling", "\"dangling\" already exists"},
-        {RenameCommand, links.path, 1, "/", false, 1, "looping", "\"looping\" already exists"},
-        {MakeDirCommand, links.path, 1, "/", false, 0, "dangling", "\"dangling\" already exists"},
-        {MakeDirCommand, links.path, 1, "/", false, 0, "looping", "\"looping\" already exists"},
-    };
-    for (const auto &c : cases) {
-        ChildResult run =
-            RunNaming(c.command, c.dir, c.cursor, c.stand_in, c.vanish, c.erase, c.typed);
-        ASSERT_EQ(run.status, 0) << run.out;
-        EXPECT_EQ(run.out.substr(run.out.rfind("\npopup: ") + 8), c.popup);
-        EXPECT_EQ(CountOf(run.out, "mkdir: ") + CountOf(run.out, "rename: "), 0) << c.typed;
-    }
-    EXPECT_EQ(Names(parent.path).size() + Names(elsewhere.path).size(), 0u);
-    EXPECT_EQ(Names(links.path), (std::vector<std::string>{"a", "dangling", "looping"}));
-    EXPECT_EQ(ReadFile(links / "a"), "a");
-    char target[64] = {};
-    EXPECT_GT(readlink((links / "dangling").c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(std::string(target), links / "nowhere");
+TEST(Browser, HelpBarChangesWhileSelectIsHeld) {
+    TempDir dir;
+    KeyPlan plan = Plan();
+    plan.Press("C", {dir / "plain.bmp"});
+    ScriptHold(kSelect, plan.pass, plan.pass + 4);
+    plan.Press(".C...CQ", {dir / "held.bmp", dir / "released.bmp"});
+    RunBrowser(dir.path);
+    EXPECT_NE(HelpBar(dir / "held.bmp"), HelpBar(dir / "plain.bmp"));
+    EXPECT_EQ(HelpBar(dir / "released.bmp"), HelpBar(dir / "plain.bmp"));
 }
 
 TEST(Options, UsageErrorsSizesOutOfRangeAndAMissingFont) {
