@@ -43,7 +43,7 @@ struct KeyChange {
     bool down;
 };
 static std::vector<KeyChange> key_changes;
-static std::multimap<int, std::string> captures;
+static std::multimap<int, std::string> captures_at;
 static int pass_count = 0, flip_count = 0, pass_limit = 0;
 // While set, samples neither apply the script nor count as passes.
 static bool script_paused = false;
@@ -129,7 +129,6 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
 // Pauses cost nothing in tests.
 void __wrap_SDL_Delay(Uint32) {}
 
-static bool refuse_kernel_copy = false, refuse_hole_seeks = false;
 static Kernel kernel = Kernel::kCurrent;
 static bool storage_fails = false, all_fat = false;
 // The flushes and renames of a RunLoop, logged only while it runs.
@@ -277,17 +276,9 @@ int __wrap_rename(const char *from, const char *to) {
     return __real_rename(from, to);
 }
 
-void RefuseKernelCopy(bool refuse) {
-    refuse_kernel_copy = refuse;
-}
-
-void RefuseHoleSeeks(bool refuse) {
-    refuse_hole_seeks = refuse;
-}
-
 ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_offset,
                                size_t length, unsigned int flags) {
-    if (refuse_kernel_copy)
+    if (kernel == Kernel::kOld || kernel == Kernel::kNoKernelCopy)
         return Refuse(ENOSYS);
     if (kernel == Kernel::kEmptyKernelCopy)
         return 0;
@@ -297,7 +288,7 @@ ssize_t __wrap_copy_file_range(int in, loff_t *in_offset, int out, loff_t *out_o
 template <typename Offset>
 static Offset SeekAsTheKernelWould(Offset (*real)(int, Offset, int), int fd, Offset offset,
                                    int whence) {
-    if (refuse_hole_seeks && (whence == SEEK_DATA || whence == SEEK_HOLE))
+    if (kernel == Kernel::kOld && (whence == SEEK_DATA || whence == SEEK_HOLE))
         return Refuse(EINVAL);
     return real(fd, offset, whence);
 }
@@ -312,24 +303,14 @@ off64_t __wrap_lseek64(int fd, off64_t offset, int whence) {
 // showing it must equal the screen surface, or something was drawn and not pushed (or pushed
 // before it was drawn). The count of mismatches lives in memory shared with forked children.
 static SDL_Surface *model = nullptr, *model_screen = nullptr;
-static long long pushed_bytes = 0;
 static long *shared_mismatches = [] {
     void *memory =
         mmap(nullptr, sizeof(long), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : static_cast<long *>(memory);
 }();
 
-long long PushedBytes() {
-    return pushed_bytes;
-}
-
 long ModelMismatches() {
     return shared_mismatches != nullptr ? *shared_mismatches : 0;
-}
-
-void ResetModelMismatches(long count) {
-    if (shared_mismatches != nullptr)
-        *shared_mismatches = count;
 }
 
 static void CopyArea(SDL_Surface *screen, const SDL_Rect &area) {
@@ -386,7 +367,6 @@ static void Showing(SDL_Surface *screen, const SDL_Rect *areas, int count) {
     if (ModelFollows(screen)) {
         for (int i = 0; i < count; i++) {
             SDL_Rect area = OnScreen(screen, areas[i].x, areas[i].y, areas[i].w, areas[i].h);
-            pushed_bytes += static_cast<long long>(area.w) * area.h * screen->format->BytesPerPixel;
             CopyArea(screen, area);
         }
         CheckModel(screen);
@@ -394,7 +374,7 @@ static void Showing(SDL_Surface *screen, const SDL_Rect *areas, int count) {
     auto actions = flip_actions.equal_range(flip_count);
     for (auto it = actions.first; it != actions.second; ++it)
         it->second();
-    auto range = captures.equal_range(pass_count - 1);
+    auto range = captures_at.equal_range(pass_count - 1);
     for (auto it = range.first; it != range.second; ++it)
         SDL_SaveBMP(screen, it->second.c_str());
 }
@@ -422,10 +402,9 @@ int __wrap_SDL_Flip(SDL_Surface *screen) {
 
 void ScriptClear() {
     key_changes.clear();
-    captures.clear();
+    captures_at.clear();
     pass_count = 0;
     flip_count = 0;
-    pushed_bytes = 0;
     pass_limit = 0;
     key_source = nullptr;
     flip_actions.clear();
@@ -461,9 +440,6 @@ void ScriptHold(SDLKey key, int from, int until) {
 void ScriptTap(SDLKey key, int pass) {
     ScriptHold(key, pass, pass + 1);
 }
-void ScriptCapture(int pass, const std::string &bmp_path) {
-    captures.emplace(pass, bmp_path);
-}
 void ScriptLimit(int passes) {
     pass_limit = passes;
 }
@@ -474,24 +450,6 @@ int FlipCount() {
     return flip_count;
 }
 
-void KeyPlan::Tap(SDLKey key, int times) {
-    for (int i = 0; i < times; i++) {
-        ScriptTap(key, pass);
-        pass += 2;
-    }
-}
-
-void KeyPlan::Hold(SDLKey key, int passes) {
-    ScriptHold(key, pass, pass + passes);
-    pass += passes + 1;
-}
-
-void KeyPlan::With(SDLKey modifier, SDLKey key) {
-    ScriptHold(modifier, pass, pass + 3);
-    ScriptTap(key, pass + 1);
-    pass += 4;
-}
-
 void KeyPlan::Press(const std::string &buttons, const std::vector<std::string> &captures) {
     static const std::map<char, SDLKey> kKeys = {
         {'U', kUp}, {'D', kDown}, {'L', kLeft}, {'R', kRight}, {'A', kA},    {'B', kB},
@@ -500,22 +458,26 @@ void KeyPlan::Press(const std::string &buttons, const std::vector<std::string> &
     for (size_t at = 0; at < buttons.size(); at++) {
         size_t digits = 0;
         char button = buttons[at];
-        if (button == '^')
-            With(kSelect, kKeys.at(buttons[++at]));
-        else if (button == '+') {
-            Tap(kKeys.at(buttons[++at]));
-            pass -= 2; // the next button goes down in the same pass
-        } else if (button == ',' || button == '.')
-            Wait(button == ',' ? 1 : 2);
-        else if (button == 'Q')
-            Quit();
-        else if (button == 'C')
-            Capture(captures.at(next_capture++));
-        else if (at + 1 < buttons.size() && isdigit(static_cast<unsigned char>(buttons[at + 1]))) {
-            Hold(kKeys.at(button), std::stoi(buttons.substr(at + 1), &digits));
+        if (button == '^' || button == 'Q') { // SELECT held around the press
+            ScriptHold(kSelect, pass, pass + 3);
+            ScriptTap(button == 'Q' ? kStart : kKeys.at(buttons[++at]), pass + 1);
+            pass += 4;
+        } else if (button == '+') {
+            ScriptTap(kKeys.at(buttons[++at]), pass); // and the next button in the same pass
+        } else if (button == ',' || button == '.') {
+            pass += button == ',' ? 1 : 2;
+        } else if (button == 'C') {
+            captures_at.emplace(pass++, captures.at(next_capture++));
+        } else if (at + 1 < buttons.size() &&
+                   isdigit(static_cast<unsigned char>(buttons[at + 1]))) {
+            int passes = std::stoi(buttons.substr(at + 1), &digits);
+            ScriptHold(kKeys.at(button), pass, pass + passes);
+            pass += passes + 1;
             at += digits;
-        } else if (button != ' ')
-            Tap(kKeys.at(button));
+        } else if (button != ' ') {
+            ScriptTap(kKeys.at(button), pass);
+            pass += 2;
+        }
     }
 }
 
@@ -557,7 +519,7 @@ static void KeepSanitizerReport(pid_t child, const std::string &errors) {
             << errors;
 }
 
-ChildResult RunChild(const std::function<int()> &body) {
+TestRun RunChild(const std::function<int()> &body) {
     char out_path[] = "/tmp/zorvel-out-XXXXXX";
     char err_path[] = "/tmp/zorvel-err-XXXXXX";
     int out_fd = mkstemp(out_path);
@@ -579,7 +541,7 @@ ChildResult RunChild(const std::function<int()> &body) {
     waitpid(child, &wait_status, 0);
     close(out_fd);
     close(err_fd);
-    ChildResult result;
+    TestRun result;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     result.out = ReadFile(out_path);
     unlink(out_path);
@@ -621,7 +583,7 @@ static TestRun RunRecorded(const std::function<int()> &body) {
     return run;
 }
 
-OperationRun RunFileOperation(const std::function<int()> &operation, const std::string &capture) {
+TestRun RunFileOperation(const std::function<int()> &operation) {
     return RunRecorded([&] {
         if (gScreenSurface == nullptr && !OpenTestDisplay())
             return 97;
@@ -629,8 +591,6 @@ OperationRun RunFileOperation(const std::function<int()> &operation, const std::
         for (int tap = 0; tap < 40; tap++)
             ScriptTap(SDLK_LCTRL, 10 * tap + 5);
         ScriptLimit(400);
-        if (!capture.empty())
-            ScriptCapture(-1, capture);
         TakeDrawnText();
         TakeShadedText();
         int result = operation();
@@ -639,13 +599,13 @@ OperationRun RunFileOperation(const std::function<int()> &operation, const std::
     });
 }
 
-bool OpenTestDisplay(int font_size) {
+bool OpenTestDisplay() {
     // Closes, without End's sync and log line, a display that an earlier test of this process
     // (or the parent of this child) left open: Init would otherwise lose its fonts.
     if (gScreenSurface != nullptr || font != nullptr || font_small != nullptr)
         CloseDisplay();
     setenv("SDL_VIDEODRIVER", "dummy", 1);
-    option.font_size = font_size;
+    option.font_size = 10;
     CopyString(option.font_file, sizeof option.font_file, kTestFont);
     if (Init() != 1)
         return false;
@@ -675,10 +635,10 @@ void CloseTestDisplay() {
 
 // In a child: runs the browser in dir from every key up, with start run just before the loop;
 // nonzero when it cannot start.
-static int Browse(const std::string &dir, int font_size, const std::function<void()> &start) {
+static int Browse(const std::string &dir, const std::function<void()> &start) {
     if (chdir(dir.c_str()) != 0)
         return 98;
-    if (!OpenTestDisplay(font_size))
+    if (!OpenTestDisplay())
         return 97;
     if (pass_limit == 0)
         pass_limit = 100000;
@@ -694,21 +654,12 @@ static int Browse(const std::string &dir, int font_size, const std::function<voi
     return 0;
 }
 
-ChildResult RunBrowser(const std::string &dir, int font_size) {
-    return RunChild([&] {
-        int status = Browse(dir, font_size, nullptr);
-        if (status == 0)
-            End();
-        return status;
-    });
-}
-
-LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup,
+TestRun RunLoop(const std::string &dir, const std::function<int()> &setup,
                 const std::function<std::string()> &check) {
     return RunRecorded([&] {
         int status = setup ? setup() : 0;
         if (status == 0)
-            status = Browse(dir, 10, [] {
+            status = Browse(dir, [] {
                 TakeShadedText();
                 TakeDrawnText();
                 flush_log.clear();
@@ -853,8 +804,4 @@ bool ColorIs(SDL_Surface *surface, int x, int y, SDL_Color expected) {
     SDL_Color color = ColorAt(surface, x, y);
     return abs(color.r - expected.r) <= 8 && abs(color.g - expected.g) <= 8 &&
            abs(color.b - expected.b) <= 8;
-}
-
-SDL_Surface *LoadCapture(const std::string &bmp_path) {
-    return SDL_LoadBMP(bmp_path.c_str());
 }

@@ -18,9 +18,6 @@ void ScriptClear();
 void ScriptHold(SDLKey key, int from, int until);
 // Presses key for the one pass `pass`.
 void ScriptTap(SDLKey key, int pass);
-// Saves the screen as a BMP file at every flip made after pass `pass` was sampled and before
-// the next one (so the last flip of that pass wins).
-void ScriptCapture(int pass, const std::string &bmp_path);
 // Ends the process with status 99 once more than `passes` passes have been sampled.
 void ScriptLimit(int passes);
 // Sets keys in the key table on every pass, after the scripted changes of that pass.
@@ -34,23 +31,16 @@ void ScriptOnOpenDir(int call, std::function<void()> action);
 int ScriptPass();
 // Number of showings of the screen (flips and updates) since ScriptClear.
 int FlipCount();
-// Bytes pushed to the display since ScriptClear: the whole screen for a flip, the named areas for
-// an update.
-long long PushedBytes();
 // Showings since the display was opened after which the display, as the pushed areas made it,
 // differed from the screen surface; counted in every process of the test run, children included.
 long ModelMismatches();
-// Sets that count back to count, for the test of the check itself.
-void ResetModelMismatches(long count);
-// Makes copy_file_range fail as on a kernel without it (ENOSYS) while set.
-void RefuseKernelCopy(bool refuse);
-// Makes lseek refuse SEEK_DATA and SEEK_HOLE (EINVAL), as a kernel before 3.1 does, while set.
-void RefuseHoleSeeks(bool refuse);
 
 // How the storage answers, for the fault tests.
 enum class Kernel {
     kCurrent,
-    kOld,            // syncfs, renameat2 and statx answer ENOSYS, as on the console's 2.6
+    kOld,            // as the console's 2.6: syncfs, renameat2, statx and copy_file_range answer
+                     // ENOSYS, SEEK_DATA and SEEK_HOLE EINVAL, files without a name EISDIR
+    kNoKernelCopy,   // copy_file_range answers ENOSYS, as before 4.5
     kNoReplaceFlag,  // renameat2's no-replace flag refused (EINVAL) and files without a name
                      // (O_TMPFILE) too, as FAT did before 4.9
     kQuietSyncfs,    // syncfs tells no failure of the storage, as before 5.8
@@ -62,28 +52,16 @@ void FailStorage(bool fail);
 // Makes every file system say it is FAT while set.
 void PretendFat(bool fat);
 
-// Builds a script of presses one after another, each two passes after the one before.
+// A script of presses one after another, each two passes after the one before.
 struct KeyPlan {
     int pass = 0;
-    // Taps key `times` times.
-    void Tap(SDLKey key, int times = 1);
-    // Holds key for `passes` passes, then lets it go.
-    void Hold(SDLKey key, int passes);
-    // Taps key while modifier is held around it.
-    void With(SDLKey modifier, SDLKey key);
     // Lets `passes` passes go by with no change.
     void Wait(int passes) { pass += passes; }
-    // Saves the screen of the next pass, in which nothing changes, as a BMP file.
-    void Capture(const std::string &bmp_path) {
-        ScriptCapture(pass, bmp_path);
-        pass++;
-    }
-    // Quits the browser with START and SELECT.
-    void Quit() { With(SDLK_ESCAPE, SDLK_RETURN); }
     // Presses buttons one after another: U D L R A B X Y, l and r for L and R, S for START; a
     // button after "^" is pressed with SELECT held, one after "+" together with the next, a
     // button followed by a number is held that many passes; "," lets one pass go by, "." two; "Q"
-    // quits; "C" saves the screen of the next pass as the next of captures.
+    // quits with START and SELECT; "C" saves the screen of the next pass, in which nothing
+    // changes, as the next of captures.
     void Press(const std::string &buttons, const std::vector<std::string> &captures = {});
 };
 // A plan with every scripted key forgotten, a pass limit of 5000, and buttons pressed.
@@ -115,34 +93,28 @@ struct TestRun {
     int popups = -1;
     std::string drawn, checked, flushes;
 };
-using ChildResult = TestRun;
 // Runs body in a forked child whose standard output is collected; its result is the exit status.
-ChildResult RunChild(const std::function<int()> &body);
+TestRun RunChild(const std::function<int()> &body);
 
-using OperationRun = TestRun;
-using LoopRun = TestRun;
 // Runs operation in a child, with the display this process has open or else one opened there,
 // and A tapped now and then to close popups; the operation may set key sources and actions of
-// its own after the harness's. With capture, the screen of the last showing is saved there.
-OperationRun RunFileOperation(const std::function<int()> &operation,
-                              const std::string &capture = "");
-// Runs the browser in dir in a child with the scripted keys: setup first (a nonzero result ends
-// the child with it), check after the loop, while the child's mounts still stand.
-LoopRun RunLoop(const std::string &dir, const std::function<int()> &setup = nullptr,
+// its own after the harness's.
+TestRun RunFileOperation(const std::function<int()> &operation);
+// Runs Init, MainLoop and End in a child inside dir with the scripted keys, as main does: setup
+// first (a nonzero result ends the child with it), check after the loop, while the child's mounts
+// still stand.
+TestRun RunLoop(const std::string &dir, const std::function<int()> &setup = nullptr,
                 const std::function<std::string()> &check = nullptr);
 
 // The font the tests open; Debian's VL Gothic.
 extern const char *const kTestFont;
 // Opens the dummy display and both fonts in this process as Init does; returns false on failure.
-bool OpenTestDisplay(int font_size = 10);
+bool OpenTestDisplay();
 // Opens the test display as OpenTestDisplay does, with the start directory where the build drew
 // the keyboard's images and every key up, ready for the line-input dialog.
 bool OpenKeyboardTestDisplay();
 // Closes what OpenTestDisplay opened.
 void CloseTestDisplay();
-
-// Runs Init, MainLoop and End in a child inside dir, with the scripted keys; as main does.
-ChildResult RunBrowser(const std::string &dir, int font_size = 10);
 
 // A temporary directory removed with everything in it when the owner goes out of scope.
 struct TempDir {
@@ -172,5 +144,3 @@ bool Exists(const std::string &path);
 SDL_Color ColorAt(SDL_Surface *surface, int x, int y);
 // True when the colour at (x, y) matches within the precision of a 16-bit screen.
 bool ColorIs(SDL_Surface *surface, int x, int y, SDL_Color expected);
-// Loads a captured BMP; null when missing.
-SDL_Surface *LoadCapture(const std::string &bmp_path);

@@ -23,7 +23,7 @@ static std::vector<std::string> Numbered(int count) {
 }
 
 // The log after the start, then the popups' texts, each root in them written "~".
-static std::string Told(const LoopRun &run, const std::string &root) {
+static std::string Told(const TestRun &run, const std::string &root) {
     size_t start = run.out.find('\n', run.out.find("path: "));
     std::string told = (start == std::string::npos ? "" : run.out.substr(start + 1)) + run.drawn;
     for (size_t at = 0; (at = told.find(root, at)) != std::string::npos;)
@@ -93,13 +93,13 @@ TEST(Browser, ButtonsMoveEnterAndRunCommandsOnRealTrees) {
         ScriptLimit(plan.pass + 20);
         // The keyboard's images are where the build drew them, not beside the program.
         ScriptOnFlip(1, [] { CopyString(option.start_dir, kPathSize, kBuildDir.c_str()); });
-        LoopRun run = RunLoop(root.path);
+        TestRun run = RunLoop(root.path);
         EXPECT_EQ(run.status, 0) << row.buttons;
         EXPECT_EQ(Told(run, root.path), row.told) << row.buttons;
         EXPECT_EQ(Names(root.path), before) << row.buttons;
         if (row.cursor_row < 0)
             continue;
-        SDL_Surface *screen = LoadCapture(shots / "cursor.bmp");
+        SDL_Surface *screen = SDL_LoadBMP((shots / "cursor.bmp").c_str());
         ASSERT_NE(screen, nullptr);
         for (int shown = 0; shown < 18; shown++)
             EXPECT_EQ(ColorIs(screen, 3, RowY(shown) + 2, kRed), shown == row.cursor_row)
@@ -111,7 +111,7 @@ TEST(Browser, ButtonsMoveEnterAndRunCommandsOnRealTrees) {
 // The bar's pixels where the help text stands.
 static std::string HelpBar(const std::string &bmp) {
     std::string pixels;
-    SDL_Surface *screen = LoadCapture(bmp);
+    SDL_Surface *screen = SDL_LoadBMP(bmp.c_str());
     for (int y = 231; screen != nullptr && y < 237; y++)
         for (int x = 0; x < 320; x++)
             pixels += ColorAt(screen, x, y).r < 128 ? '#' : ' ';
@@ -125,7 +125,7 @@ TEST(Browser, HelpBarChangesWhileSelectIsHeld) {
     plan.Press("C", {dir / "plain.bmp"});
     ScriptHold(kSelect, plan.pass, plan.pass + 4);
     plan.Press(".C...CQ", {dir / "held.bmp", dir / "released.bmp"});
-    RunBrowser(dir.path);
+    RunLoop(dir.path);
     EXPECT_NE(HelpBar(dir / "held.bmp"), HelpBar(dir / "plain.bmp"));
     EXPECT_EQ(HelpBar(dir / "released.bmp"), HelpBar(dir / "plain.bmp"));
 }
@@ -144,7 +144,7 @@ TEST(Options, UsageErrorsSizesOutOfRangeAndAMissingFont) {
          "font size: 8\nfont size: 14\nfont file: /nonexistent/f.ttf\nerror: init failed\n"},
     };
     for (auto c : cases) {
-        ChildResult run = RunChild([&] {
+        TestRun run = RunChild([&] {
             dup2(STDOUT_FILENO, STDERR_FILENO);
             std::vector<char *> argv = {const_cast<char *>(ZORVEL_PROGRAM)};
             for (std::string &argument : c.arguments)

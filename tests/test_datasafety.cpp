@@ -77,7 +77,7 @@ static void RunCases(const std::vector<LoopCase> &cases) {
         TempDir root;
         MakeTree(root.path, Entries(c.tree));
         Plan(c.buttons);
-        LoopRun run = RunLoop(root.path, [&] {
+        TestRun run = RunLoop(root.path, [&] {
             if (c.storage & (kOnOldKernel | kOnQuietSyncfs))
                 SetKernel(c.storage & kOnOldKernel ? Kernel::kOld : Kernel::kQuietSyncfs);
             PretendFat(c.storage & kOnFat);
@@ -133,7 +133,7 @@ TEST(DeleteAcrossMounts, StopsAtAMountPointAndTouchesNothingMountedThere) {
                 return bound == 0 ? 0 : 77;
             };
             Plan("D^BRA.A..Q");
-            LoopRun run =
+            TestRun run =
                 RunLoop(root.path, setup, [&] { return ReadFile(root / "d/m/precious"); });
             if (run.status == 77)
                 GTEST_SKIP() << "mounting is refused here";
@@ -204,7 +204,7 @@ TEST(CopyUnderATemporaryName, ACopyEndedMidwayLeavesNoCutShortFileUnderTheRealNa
             EXPECT_EQ(copy(true).status, 42);
         EXPECT_EQ(Names(dst.path), c.left);
         // A retry is not refused, and its file is whole under the real name.
-        OperationRun retry = copy(false);
+        TestRun retry = copy(false);
         EXPECT_EQ(retry.result, 1);
         EXPECT_EQ(retry.popups, 0);
         EXPECT_TRUE(ReadFile(dst / c.name) == big);
@@ -229,7 +229,7 @@ TEST(CopyUnderATemporaryName, NeverReplacesAnEntryThatAppearedMeanwhile) {
         chmod(src.path.c_str(), 0755);
         chmod(dst.path.c_str(), 0777);
         // A plain copy first, then one during which an entry of that name appears.
-        OperationRun copy;
+        TestRun copy;
         for (bool appears : {false, true}) {
             unlink((dst / "big").c_str());
             copy = RunFileOperation([&] {

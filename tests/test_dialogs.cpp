@@ -104,7 +104,7 @@ TEST(LineInput, TypesErasesAndClearsAsTheKeyboardSays) {
     const int capacity = 256;
     for (const auto &c : cases) {
         // The bytes past the capacity stay untouched; the field as last shown, "text|cursor".
-        ChildResult run = RunChild([&] {
+        TestRun run = RunChild([&] {
             if (!OpenKeyboardTestDisplay())
                 return 97;
             Plan("." + c.buttons + "S");

@@ -83,7 +83,7 @@ TEST(ShownText, LongNamesAndTitlesLookAsIfDrawnWhole) {
         SDL_FreeSurface(screen);
     });
     plan.Press(",Q");
-    ChildResult run = RunBrowser(dir.path);
+    TestRun run = RunLoop(dir.path);
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("compared same\n"), std::string::npos) << run.out;
 }
@@ -116,28 +116,25 @@ TEST(CopyData, EveryByteArrivesHolesStayHolesAndTheBarFills) {
     WriteFile(dir / "src/data", Pattern(3 * 1024 * 1024 + 12345));
     const struct {
         const char *name;
-        bool refused, hole_seeks;
         Kernel kernel;
     } cases[] = {
-        {"sparse", false, true, Kernel::kCurrent},       {"sparse", true, true, Kernel::kCurrent},
-        {"sparse", true, false, Kernel::kCurrent}, // zeros and all, still exact
-        {"hole", false, true, Kernel::kCurrent},         {"data", true, true, Kernel::kCurrent},
-        {"data", false, true, Kernel::kEmptyKernelCopy},
+        {"sparse", Kernel::kCurrent},       {"sparse", Kernel::kNoKernelCopy},
+        {"sparse", Kernel::kOld}, // no SEEK_DATA: zeros and all, still exact
+        {"hole", Kernel::kCurrent},         {"data", Kernel::kNoKernelCopy},
+        {"data", Kernel::kEmptyKernelCopy},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         unlink((dir / "out/" + c.name).c_str());
-        OperationRun run = RunFileOperation([&] {
+        TestRun run = RunFileOperation([&] {
             SetKernel(c.kernel);
-            RefuseKernelCopy(c.refused);
-            RefuseHoleSeeks(!c.hole_seeks);
             int result = CopyDirEntry((dir / "out").c_str(), (dir / "src").c_str(), c.name);
             int last_cell_x = 70 + 9 * 19 + 4, track_y = 100 + 2 * option.font_height + 5;
             return result == 1 && ColorIs(gScreenSurface, last_cell_x, track_y, color_white);
         });
         EXPECT_EQ(run.result, 1);
         EXPECT_TRUE(ReadFile(dir / "out/" + c.name) == ReadFile(dir / "src/" + c.name));
-        if (c.hole_seeks) {
+        if (c.kernel != Kernel::kOld) {
             EXPECT_LE(Blocks(dir / "out/" + c.name), Blocks(dir / "src/" + c.name));
         }
     }
@@ -156,7 +153,7 @@ TEST(CopyDialog, LaterFilesLookAsIfTheDialogWereDrawnAnew) {
     auto copy = [&](const char *to, const char *from, const char *name) {
         return CopyDirEntry((dir / to).c_str(), (dir / from).c_str(), name);
     };
-    OperationRun run = RunFileOperation([&] {
+    TestRun run = RunFileOperation([&] {
         FillScreen(color_black);
         ShowWholeScreen();
         int copied = copy("folder", "src", "tree/");

@@ -124,7 +124,7 @@ TEST(CopyDirEntry, ACopyIsNoMoreOpenThanItsSource) {
         MakeTree(src.path, {"d/", "d/f"});
         chmod((src / "d/f").c_str(), c.file);
         chmod((src / "d").c_str(), c.dir);
-        OperationRun copy = RunFileOperation([&] {
+        TestRun copy = RunFileOperation([&] {
             umask(c.mask);
             return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/");
         });
@@ -150,7 +150,7 @@ TEST(CopyAndMove, NeverWriteOverAnExistingName) {
     const std::pair<decltype(&CopyDirEntry), std::string> cases[] = {
         {CopyDirEntry, "f"}, {CopyDirEntry, "d/"}, {CopyDirEntry, "g"}, {MoveDirEntry, "f"}};
     for (const auto &c : cases) {
-        OperationRun run =
+        TestRun run =
             RunFileOperation([&] { return c.first(dst.c_str(), src.c_str(), c.second.c_str()); });
         EXPECT_EQ(run.result, 0) << c.second;
         EXPECT_EQ(run.popups, 1) << c.second;
@@ -217,7 +217,7 @@ TEST(CopyFile, FailingWritesAndReadsAreReportedAsSuch) {
             continue; // mounting is refused here
         TempDir made;
         const std::string dest = c.mounted != nullptr ? *c.mounted : made.path;
-        OperationRun copy = RunFileOperation([&] {
+        TestRun copy = RunFileOperation([&] {
             SetKernel(c.answers);
             signal(SIGXFSZ, SIG_IGN);
             rlimit size = {c.size_limit, RLIM_INFINITY};
@@ -248,7 +248,7 @@ TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
                              "s" + std::to_string(i) + "/" + std::to_string(i)});
     for (Kernel answers : {Kernel::kCurrent, Kernel::kOld}) {
         TempDir dst;
-        OperationRun copy = RunFileOperation([&] {
+        TestRun copy = RunFileOperation([&] {
             SetKernel(answers);
             struct rlimit open_files = {32, 32};
             setrlimit(RLIMIT_NOFILE, &open_files);
@@ -267,7 +267,7 @@ TEST(OpenFiles, ACopyOfMoreFilesThanTheProcessMayOpenNamesThemInTurns) {
 TEST(ChangingDirectory, EntriesAddedBetweenCountAndReadingCrowdOutNoneThatWereThere) {
     TempDir src, dst;
     MakeTree(src.path, {"d/", "d/m", "e/", "e/m"});
-    OperationRun copy = RunFileOperation([&] {
+    TestRun copy = RunFileOperation([&] {
         ScriptOnOpenDir(2, [&] { MakeTree(src / "d", {"a", "b", "c"}); });
         return CopyDirEntry(dst.path.c_str(), src.path.c_str(), "d/");
     });
@@ -278,7 +278,7 @@ TEST(ChangingDirectory, EntriesAddedBetweenCountAndReadingCrowdOutNoneThatWereTh
     EXPECT_EQ(Walk(dst / "d", true).seen, Walk(src / "d", true).seen);
 
     // A delete that cannot see every entry cannot remove the directory, and says so.
-    OperationRun removal = RunFileOperation([&] {
+    TestRun removal = RunFileOperation([&] {
         ScriptOnOpenDir(2, [&] { MakeTree(src / "e", {"a"}); });
         return DeleteDirEntry(src.path.c_str(), "e/");
     });
@@ -329,7 +329,7 @@ TEST(TreeProperties, CopiesAndDeletesOfRandomTrees) {
         std::string top = RandomTree(random, root, number), src = root / "src", dst = root / "dst";
         bool taken = Exists(dst + "/" + top);
         Walk before(root.path, false), source(src + "/" + top, true);
-        OperationRun copy = RunFileOperation(
+        TestRun copy = RunFileOperation(
             [&] { return CopyDirEntry(dst.c_str(), src.c_str(), Listed(src, top).c_str()); });
         EXPECT_EQ(copy.result, !taken && source.fine) << top;
         EXPECT_EQ(copy.popups, copy.result != 1);
@@ -352,7 +352,7 @@ TEST(TreeProperties, CopiesAndDeletesOfRandomTrees) {
         std::string key = std::next(entries.begin(), random.Below(entries.size()))->first;
         std::string parent = src + key.substr(0, key.rfind('/'));
         Walk doomed(src + key, false), others(root.path, false, "/src" + key);
-        OperationRun removal = RunFileOperation([&] {
+        TestRun removal = RunFileOperation([&] {
             return DeleteDirEntry(parent.c_str(),
                                   Listed(parent, key.substr(key.rfind('/') + 1)).c_str());
         });

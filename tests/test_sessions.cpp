@@ -32,7 +32,7 @@ TEST(LongSession, CopyingElevenHundredFilesLeavesNoDescriptorOpen) {
             std::filesystem::create_directories(group);
         WriteFile(group + "/f" + std::to_string(i), "x");
     }
-    OperationRun run = RunFileOperation([&] {
+    TestRun run = RunFileOperation([&] {
         long before = OpenDescriptors();
         int result = CopyDirEntry(dest.path.c_str(), source.path.c_str(), "many/");
         printf("descriptors left open: %ld\n", OpenDescriptors() - before);
@@ -59,7 +59,7 @@ TEST(LongSession, ScrollingThreeThousandFramesStaysWithinAMemoryBudget) {
     KeyPlan plan = Plan();
     for (int turn = 0; turn < 20; turn++)
         plan.Press("D80U80");
-    plan.Quit();
+    plan.Press("Q");
     // The harness keeps every drawn text: dropped now and then, it costs the budget nothing.
     for (int flip = 100; flip <= 3200; flip += 100)
         ScriptOnFlip(flip, [] {
@@ -78,6 +78,6 @@ TEST(LongSession, ScrollingThreeThousandFramesStaysWithinAMemoryBudget) {
         printf("grown %ld KiB, %ld descriptors opened: %s\n", grown, opened,
                grown < 1024 && opened == 0 ? "within budget" : "over budget");
     });
-    ChildResult run = RunBrowser(dir.path);
+    TestRun run = RunLoop(dir.path);
     EXPECT_NE(run.out.find(": within budget\n"), std::string::npos) << run.out;
 }

@@ -9,8 +9,7 @@
 // the press of the last), "capture NAME" (the screen once nothing changes, as NAME.bmp), and
 // "copying NAME" (every frame drawn while the copy started by the tap before it runs, as
 // NAME-001.bmp and on). Buttons: up down left right a b x y l r start select. "old-kernel" makes
-// the session's file operations meet the console's kernel: copy_file_range missing, SEEK_DATA and
-// SEEK_HOLE refused.
+// the session's file operations meet the console's kernel.
 #include <SDL.h>
 #include <SDL_image.h>
 #include <cstdio>
@@ -98,8 +97,7 @@ int Record(const char *session_path, const std::string &tree, const std::string 
             // screen to settle: popups that open after a wait for release get their frames.
             plan.Wait(5);
         } else if (verb == "old-kernel") {
-            RefuseKernelCopy(true);
-            RefuseHoleSeeks(true);
+            SetKernel(Kernel::kOld);
         } else if (verb == "copying") {
             copying_pass_count = last_press + 1;
             copying_prefix = out + "/" + argument;
@@ -124,7 +122,7 @@ int Record(const char *session_path, const std::string &tree, const std::string 
         });
     }
     ScriptLimit(plan.pass + 50);
-    ChildResult result = RunBrowser(tree);
+    TestRun result = RunLoop(tree);
     fputs(result.out.c_str(), stdout);
     // The last flip of the copy's pass is the browser's, drawn over the closed dialog. The
     // frames were saved in the browser's child: count them on disk.

@@ -141,7 +141,7 @@ int main(int argc, char *argv[]) {
         ScriptLimit(static_cast<int>(budget - *passes) + kWindDownPasses);
         ScriptSource(
             [&](int pass, Uint8 *keys) { Pass(random, down, ++*passes, budget, pass, keys); });
-        TestRun run = RunBrowser("/");
+        TestRun run = RunLoop("/");
         // A session ends by design when the program closed after its last execute, if any, or
         // when it ended at a fatal condition.
         size_t closed = run.out.rfind("sync disc\n") + 1,
