@@ -113,8 +113,6 @@ bool OpenTestDisplay();
 // Opens the test display as OpenTestDisplay does, with the start directory where the build drew
 // the keyboard's images and every key up, ready for the line-input dialog.
 bool OpenKeyboardTestDisplay();
-// Closes what OpenTestDisplay opened.
-void CloseTestDisplay();
 
 // A temporary directory removed with everything in it when the owner goes out of scope.
 struct TempDir {

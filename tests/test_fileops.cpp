@@ -15,6 +15,7 @@
 #include "app/fs/copytree.h"
 #include "app/fs/fileops.h"
 #include "app/fs/listing.h"
+#include "app/session.h"
 #include "tests/harness.h"
 #include "tests/random_tree.h"
 
@@ -362,7 +363,7 @@ TEST(TreeProperties, CopiesAndDeletesOfRandomTrees) {
         EXPECT_EQ(Walk(root.path, false, "/src" + key).seen, others.seen) << key;
         removal.result == 1 ? deleted++ : kept++;
     }
-    CloseTestDisplay();
+    End();
     // The trees must have tried both outcomes of both operations, many times.
     EXPECT_GT(copied, kTrees / 4);
     EXPECT_GT(refused, kTrees / 10);
