@@ -32,6 +32,8 @@ static std::string MemoryDir() {
 
 // A folder's name that leaves no room for the "/" a listing gives it: no pane lists the folder.
 static const size_t kUnlistedName = 255;
+// A composed path holds at most 2047 bytes and its terminator.
+static const size_t kLongestPath = 2047;
 
 static bool IsFolder(const std::string &path) {
     struct stat status;
@@ -90,13 +92,13 @@ struct Walk {
             return;
         }
         std::string &value = seen[key] = std::to_string(status.st_mode & (follow ? S_IFMT : ~0u));
-        char target[kPathSize] = "";
-        if (S_ISLNK(status.st_mode) && readlink(path.c_str(), target, kPathSize - 1) > 0)
+        char target[4096] = "";
+        if (S_ISLNK(status.st_mode) && readlink(path.c_str(), target, sizeof target - 1) > 0)
             value += target;
         if (S_ISREG(status.st_mode))
             value += std::to_string(std::hash<std::string>()(ReadFile(path)));
         bool again = std::find(up.begin(), up.end(), status.st_ino) != up.end();
-        fine = fine && !unlisted && !again && path.size() < kPathSize &&
+        fine = fine && !unlisted && !again && path.size() <= kLongestPath &&
                (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) || S_ISLNK(status.st_mode));
         if (!S_ISDIR(status.st_mode) || again)
             return;
