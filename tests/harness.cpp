@@ -313,14 +313,6 @@ long ModelMismatches() {
     return shared_mismatches != nullptr ? *shared_mismatches : 0;
 }
 
-static void CopyArea(SDL_Surface *screen, const SDL_Rect &area) {
-    int bytes = screen->format->BytesPerPixel;
-    for (int y = area.y; y < area.y + area.h; y++)
-        memcpy(static_cast<Uint8 *>(model->pixels) + y * model->pitch + area.x * bytes,
-               static_cast<Uint8 *>(screen->pixels) + y * screen->pitch + area.x * bytes,
-               static_cast<size_t>(area.w) * bytes);
-}
-
 // A new screen surface starts a new display, which shows what the screen holds.
 static bool ModelFollows(SDL_Surface *screen) {
     if (screen == nullptr || screen != SDL_GetVideoSurface())
@@ -333,15 +325,6 @@ static bool ModelFollows(SDL_Surface *screen) {
         model_screen = screen;
     }
     return model != nullptr;
-}
-
-// The part of the area on the screen, as SDL updates it.
-static SDL_Rect OnScreen(SDL_Surface *screen, int x, int y, int w, int h) {
-    int left = std::max(x, 0), top = std::max(y, 0);
-    int right = std::max(std::min(x + w, screen->w), left);
-    int bottom = std::max(std::min(y + h, screen->h), top);
-    return {static_cast<Sint16>(left), static_cast<Sint16>(top), static_cast<Uint16>(right - left),
-            static_cast<Uint16>(bottom - top)};
 }
 
 static void CheckModel(SDL_Surface *screen) {
@@ -365,9 +348,10 @@ static void CheckModel(SDL_Surface *screen) {
 static void Showing(SDL_Surface *screen, const SDL_Rect *areas, int count) {
     flip_count++;
     if (ModelFollows(screen)) {
+        // A plain copy of the pixels, clipped to the screen as SDL's updates are.
         for (int i = 0; i < count; i++) {
-            SDL_Rect area = OnScreen(screen, areas[i].x, areas[i].y, areas[i].w, areas[i].h);
-            CopyArea(screen, area);
+            SDL_Rect from = areas[i], to = areas[i];
+            SDL_BlitSurface(screen, &from, model, &to);
         }
         CheckModel(screen);
     }
@@ -383,8 +367,9 @@ void __wrap_SDL_UpdateRect(SDL_Surface *screen, Sint32 x, Sint32 y, Uint32 w, Ui
     __real_SDL_UpdateRect(screen, x, y, w, h);
     // SDL takes a zero rectangle for the whole screen.
     bool whole = x == 0 && y == 0 && w == 0 && h == 0;
-    SDL_Rect area = OnScreen(screen, x, y, whole ? screen->w : static_cast<int>(w),
-                             whole ? screen->h : static_cast<int>(h));
+    SDL_Rect area = {static_cast<Sint16>(x), static_cast<Sint16>(y),
+                     static_cast<Uint16>(whole ? screen->w : static_cast<int>(w)),
+                     static_cast<Uint16>(whole ? screen->h : static_cast<int>(h))};
     Showing(screen, &area, 1);
 }
 
