@@ -28,11 +28,12 @@ TEST(Browser, ButtonsMoveEnterAndRunCommandsOnRealTrees) {
         int cursor_row; // the row the left cursor shows on at C
     } rows[] = {
         // A press moves once, a held direction again on its 30th pass; a held A acts once; B goes
-        // up. Down stops on the last entry, with the cursor on the last row.
+        // up. Down stops on the last entry, with the cursor on the last row when the list scrolls.
         {forty, "DDDUA9BD31ABD200DDCA",
          "chdir: ~/d01\nchdir: ~\nchdir: ~/d01\nchdir: ~\nchdir: ~/d39\nsync disc\n", 17},
-        // A on a file does nothing; A on ../ goes up.
-        {{"sub/", "sub/file"}, "DADAUA", "chdir: ~/sub\nchdir: ~\nsync disc\n", -1},
+        // Down stops on the last entry of a short list too; A on a file does nothing, on ../ it
+        // goes up.
+        {{"sub/", "sub/file"}, "DDADAUA", "chdir: ~/sub\nchdir: ~\nsync disc\n", -1},
         // Copy and move need an entry of their own and two folders; delete never offers ../.
         {{"..dots", "f"}, "^BYXDYXDYXC", "sync disc\n", 2},
         // Delete's Ok, then back to Cancel.
