@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "app/browser.h"
 #include "app/infopopups.h"
@@ -121,12 +122,17 @@ TEST(InfoPopup, FileTimeInUtcAndDiskFiguresFromTheBootLineAfterReading) {
     };
     setenv("TZ", "Asia/Tokyo", 1);
     tzset();
-    WriteFile(dir / "notes.txt", "hello");
-    struct timespec times[2] = {{1709629650, 0}, {1709629650, 0}}; // 2024-03-05 09:07:30 UTC
-    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "notes.txt").c_str(), times, 0), 0);
-    close_soon();
-    EXPECT_EQ(PopupFileInfo(200, 130, (dir / "notes.txt").c_str()), 1);
-    EXPECT_EQ(TakeDrawnText(), dir / "notes.txt" + " 5 bytes 2024-03-05 09:07");
+    // 2024-03-05 09:07:30 UTC, and a time past what 32 bits hold; each file holds its name.
+    for (auto [name, when, shown] :
+         {std::tuple{"notes.txt", 1709629650LL, " 9 bytes 2024-03-05 09:07"},
+          std::tuple{"future", 2208988800LL, " 6 bytes 2040-01-01 00:00"}}) {
+        WriteFile(dir / name, name);
+        struct timespec times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir / name).c_str(), times, 0), 0);
+        close_soon();
+        EXPECT_EQ(PopupFileInfo(200, 130, (dir / name).c_str()), 1);
+        EXPECT_EQ(TakeDrawnText(), dir / name + shown);
+    }
     unsetenv("TZ");
     tzset();
 
