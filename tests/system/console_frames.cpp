@@ -11,6 +11,7 @@
 // NAME-001.bmp and on). Buttons: up down left right a b x y l r start select. "old-kernel" makes
 // the session's file operations meet the console's kernel.
 #include <SDL_image.h>
+#include <climits>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -26,7 +27,8 @@ const std::map<std::string, SDLKey> kButtonKeys = {
     {"l", kL},   {"r", kR},       {"start", kStart}, {"select", kSelect}};
 constexpr int kMostFlips = 20000;
 
-// The flips saved while the sampled passes lie in [first, last] (last -1: until the next tap).
+// The flips saved while the sampled passes lie in [first, last], an open last closed by the next
+// tap.
 // A copy's flips are numbered, as PATH-001.bmp and on.
 struct Capture {
     int first, last;
@@ -68,7 +70,7 @@ int Record(const char *session_path, const std::string &tree, const std::string 
         if (!keys.empty()) {
             // A capture before this tap ends before its first key goes down.
             for (Capture &capture : captures)
-                capture.last = capture.last < 0 ? plan.pass : capture.last;
+                capture.last = std::min(capture.last, plan.pass);
             int held = static_cast<int>(keys.size()) - 1;
             for (int i = 0; i < held; i++)
                 ScriptHold(keys[i], plan.pass, plan.pass + 3);
@@ -77,7 +79,7 @@ int Record(const char *session_path, const std::string &tree, const std::string 
             plan.pass += held > 0 ? 4 : 2;
         } else if (verb == "capture") {
             // The last flip after the press before it was sampled and before the next one is.
-            captures.push_back({last_press + 1, -1, out + "/" + argument + ".bmp", false});
+            captures.push_back({last_press + 1, INT_MAX, out + "/" + argument + ".bmp", false});
             // The user looks before the next press, as the emulated session waits for the
             // screen to settle: popups that open after a wait for release get their frames.
             plan.Wait(5);
@@ -94,8 +96,7 @@ int Record(const char *session_path, const std::string &tree, const std::string 
     for (int flip = 1; flip <= kMostFlips; flip++) {
         ScriptOnFlip(flip, [&] {
             for (const Capture &capture : captures) {
-                if (ScriptPass() >= capture.first &&
-                    (capture.last < 0 || ScriptPass() <= capture.last))
+                if (ScriptPass() >= capture.first && ScriptPass() <= capture.last)
                     SDL_SaveBMP(SDL_GetVideoSurface(),
                                 capture.numbered ? FramePath(capture.path, ++copy_frames).c_str()
                                                  : capture.path.c_str());
@@ -106,13 +107,12 @@ int Record(const char *session_path, const std::string &tree, const std::string 
     TestRun result = RunLoop(tree);
     fputs(result.out.c_str(), stdout);
     // The last flip of the copy's pass is the browser's, drawn over the closed dialog. The
-    // frames were saved in the browser's child: count them on disk.
+    // frames were saved in the browser's child: count them on disk (with none, nothing is removed).
     for (const Capture &capture : captures) {
         int frames = 0;
         while (capture.numbered && access(FramePath(capture.path, frames + 1).c_str(), F_OK) == 0)
             frames++;
-        if (frames > 0)
-            remove(FramePath(capture.path, frames).c_str());
+        remove(FramePath(capture.path, frames).c_str());
     }
     return result.status;
 }
@@ -134,6 +134,7 @@ double Mismatch(SDL_Surface *dump, SDL_Surface *frame, int left, int top) {
 }
 
 int Compare(int count, char **paths) {
+    SDL_Init(0);
     SDL_Surface *dump = IMG_Load(paths[0]);
     if (dump == nullptr)
         return Failed("cannot read", paths[0]);
@@ -165,10 +166,8 @@ int Compare(int count, char **paths) {
 int main(int argc, char **argv) {
     if (argc == 5 && strcmp(argv[1], "record") == 0)
         return Record(argv[2], argv[3], argv[4]);
-    if (argc >= 4 && strcmp(argv[1], "compare") == 0) {
-        SDL_Init(0);
+    if (argc >= 4 && strcmp(argv[1], "compare") == 0)
         return Compare(argc - 2, argv + 2);
-    }
     fputs("usage: zorvel_console_frames record SESSION TREE OUT\n"
           "       zorvel_console_frames compare DUMP FRAME...\n",
           stderr);
