@@ -117,22 +117,6 @@ int Record(const char *session_path, const std::string &tree, const std::string 
     return result.status;
 }
 
-// The share of the frame's pixels that differ from the framebuffer's at (left, top).
-double Mismatch(SDL_Surface *dump, SDL_Surface *frame, int left, int top) {
-    if (left < 0 || top < 0 || left + frame->w > dump->w || top + frame->h > dump->h)
-        return 1.0;
-    int differing = 0;
-    for (int y = 0; y < frame->h; y++) {
-        for (int x = 0; x < frame->w; x++) {
-            SDL_Color want = ColorAt(frame, x, y), got = ColorAt(dump, left + x, top + y);
-            // A 16-bit framebuffer keeps 5 or 6 bits of each channel.
-            differing +=
-                abs(want.r - got.r) > 8 || abs(want.g - got.g) > 4 || abs(want.b - got.b) > 8;
-        }
-    }
-    return static_cast<double>(differing) / (frame->w * frame->h);
-}
-
 int Compare(int count, char **paths) {
     SDL_Init(0);
     SDL_Surface *dump = IMG_Load(paths[0]);
@@ -147,8 +131,19 @@ int Compare(int count, char **paths) {
         // The screen's picture inside a framebuffer that may be larger: at its top left, or
         // centred.
         for (int centred : {0, 1}) {
-            double share = Mismatch(dump, frame, centred * (dump->w - frame->w) / 2,
-                                    centred * (dump->h - frame->h) / 2);
+            int left = centred * (dump->w - frame->w) / 2, top = centred * (dump->h - frame->h) / 2;
+            if (left + frame->w > dump->w || top + frame->h > dump->h)
+                continue;
+            int differing = 0;
+            for (int y = 0; y < frame->h; y++) {
+                for (int x = 0; x < frame->w; x++) {
+                    SDL_Color want = ColorAt(frame, x, y), got = ColorAt(dump, left + x, top + y);
+                    // A 16-bit framebuffer keeps 5 or 6 bits of each channel.
+                    differing += abs(want.r - got.r) > 8 || abs(want.g - got.g) > 4 ||
+                                 abs(want.b - got.b) > 8;
+                }
+            }
+            double share = static_cast<double>(differing) / (frame->w * frame->h);
             best_frame = share < best ? paths[i] : best_frame;
             best = std::min(best, share);
         }
