@@ -27,8 +27,7 @@ const std::map<std::string, SDLKey> kButtonKeys = {
     {"l", kL},   {"r", kR},       {"start", kStart}, {"select", kSelect}};
 constexpr int kMostFlips = 20000;
 
-// The flips saved while the sampled passes lie in [first, last], an open last closed by the next
-// tap.
+// The flips saved while the sampled passes lie in [first, last]; the next tap closes an open last.
 // A copy's flips are numbered, as PATH-001.bmp and on.
 struct Capture {
     int first, last;
@@ -107,7 +106,8 @@ int Record(const char *session_path, const std::string &tree, const std::string 
     TestRun result = RunLoop(tree);
     fputs(result.out.c_str(), stdout);
     // The last flip of the copy's pass is the browser's, drawn over the closed dialog. The
-    // frames were saved in the browser's child: count them on disk (with none, nothing is removed).
+    // frames were saved in the browser's child: count them on disk. Without frames, the name
+    // removed is one that no frame has.
     for (const Capture &capture : captures) {
         int frames = 0;
         while (capture.numbered && access(FramePath(capture.path, frames + 1).c_str(), F_OK) == 0)
