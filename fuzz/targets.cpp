@@ -2,19 +2,18 @@
 // Each reads its numbers and text from the front of the input, runs one function of the program
 // on buffers of exactly the size it is given, so that the sanitizers see any access past them,
 // and crashes with what went wrong when a check fails.
-#include <algorithm>
 #include <filesystem>
+#include <vector>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 #include "app/fs/fileops.h"
 #include "app/fs/listing.h"
 #include "app/infopopups.h"
 #include "app/session.h"
-#include "common/buttons.h"
 #include "dialogs/dialogbox.h"
+#include "common/buttons.h"
 #include "dialogs/lineinput.h"
 #include "tests/font_reads.h"
 
@@ -31,10 +30,9 @@ static int Take(int bytes) {
 }
 
 // The next count bytes (fewer at the end) in a buffer of just their size and a terminator.
-static std::unique_ptr<char[]> TakeString(size_t count) {
-    auto text = std::unique_ptr<char[]>(new char[std::min(count, left) + 1]());
-    for (size_t i = 0; i < count && left > 0; i++)
-        text[i] = static_cast<char>(Take(1));
+static std::vector<char> TakeString(size_t count) {
+    std::vector<char> text(std::min(count, left) + 1);
+    std::generate(text.begin(), text.end() - 1, [] { return static_cast<char>(Take(1)); });
     return text;
 }
 
@@ -47,9 +45,8 @@ template <typename T> static std::unique_ptr<T[]> Marked(size_t count) {
     memset(items.get(), '#', sizeof(T) * count);
     return items;
 }
-
 inline bool AllMarks(const char *from, size_t bytes) {
-    return std::string(from, bytes).find_first_not_of('#') == std::string::npos;
+    return std::count(from, from + bytes, '#') == static_cast<ptrdiff_t>(bytes);
 }
 
 #if defined(FUZZ_FOLD_STRING)
@@ -69,20 +66,18 @@ static void Run() {
     font = fonts[Take(1) % std::size(fonts)];
     auto text = TakeString(left);
     auto rows = Marked<FoldRow>(row_count);
-    int last = FoldString(max_width, max_height, text.get(), rows.get(), row_count);
+    int last = FoldString(max_width, max_height, text.data(), rows.get(), row_count);
 
-    size_t length = strlen(text.get()), at = 0;
+    size_t length = strlen(text.data()), at = 0;
     bool ascii = std::all_of(&text[0], &text[length], [](char c) { return (c & 0x80) == 0; });
     CHECK(last >= -1 && last < row_count && (last != -1 || !ascii), "another last row");
-    for (int row = 0; row <= last; row++) {
+    for (int row = 0, width = 0; row <= last; row++) {
         size_t row_length = strnlen(rows[row], kFoldRowSize);
         CHECK(row_length < kFoldRowSize && at + row_length <= length &&
                   memcmp(rows[row], &text[at], row_length) == 0,
               "the rows are not the start of the text");
         // A row ends at a line feed, which no row holds, or before a character that did not fit.
-        at += row_length;
-        at += row < last && text[at] == '\n';
-        int width = 0;
+        at += row_length + (row < last && text[at + row_length] == '\n');
         TTF_SizeUTF8(font, rows[row], &width, nullptr);
         CHECK(row_length == 0 || width <= max_width, "a row is wider than the width");
     }
@@ -94,21 +89,19 @@ static void Run() {
 // reading of the text: separators before the first word make an empty first word, runs of
 // separators between words make none.
 static void Run() {
-    int most = Take(1) % (kDiskWords + 3);
+    int most = Take(1) % (kDiskWords + 3), expected = 0;
     auto text = TakeString(left);
     auto words = Marked<ReportWord>(most + 1); // the last row stands for any row beyond
-    int count = SplitBySpace(text.get(), words.get(), most);
-
-    std::vector<std::string> expected;
-    for (const char *at = text.get(); *at != '\0' && static_cast<int>(expected.size()) < most;) {
+    int count = SplitBySpace(text.data(), words.get(), most);
+    for (const char *at = text.data(); *at != '\0' && expected < most; expected++) {
         size_t length = strcspn(at, " \t\n");
-        expected.emplace_back(at, std::min(length, kWordSize - 1));
+        CHECK(expected < count && strnlen(words[expected], kWordSize) < kWordSize &&
+                  std::string(at, std::min(length, kWordSize - 1)) == words[expected],
+              "another word");
         at += length + strspn(at + length, " \t\n");
     }
-    CHECK(count == static_cast<int>(expected.size()), "another count of words");
-    for (int i = 0; i < count; i++)
-        CHECK(strnlen(words[i], kWordSize) < kWordSize && expected[i] == words[i], "another word");
-    CHECK(AllMarks(words[count], (most + 1 - count) * kWordSize), "a row past the count written");
+    CHECK(count == expected && AllMarks(words[count], (most + 1 - count) * kWordSize),
+          "another count of words, or a row past the count written");
 }
 
 #elif defined(FUZZ_BASE_NAME)
@@ -119,12 +112,12 @@ static void Run() {
     auto path = TakeString(left);
     // The trailing slashes left out, then everything to the last slash (npos + 1 is 0). A
     // component that does not fit ends the process, by design: sizes here always fit.
-    std::string expected = path.get();
+    std::string expected = path.data();
     expected.erase(expected.find_last_not_of('/') + 1);
     expected.erase(0, expected.rfind('/') + 1);
     size_t size = expected.size() + 1 + spare;
     auto output = Marked<char>(size);
-    CHECK(BaseName(output.get(), path.get(), size) == output.get() &&
+    CHECK(BaseName(output.get(), path.data(), size) == output.get() &&
               strnlen(output.get(), size) < size && expected == output.get(),
           "another component");
 }
@@ -136,20 +129,20 @@ static void Run() {
 // Samples taken after the script; a dialog that never finishes on START is a timeout.
 static size_t finishing;
 
-extern "C" {
-Uint8 *__real_SDL_GetKeyState(int *numkeys);
-SDL_Surface *__real_TTF_RenderUTF8_Shaded(TTF_Font *, const char *, SDL_Color, SDL_Color);
+extern "C" Uint8 *__real_SDL_GetKeyState(int *numkeys);
+extern "C" SDL_Surface *__real_TTF_RenderUTF8_Shaded(TTF_Font *, const char *, SDL_Color,
+                                                     SDL_Color);
 
 // The field's text and cursor cell must hold whatever the font library reads of them.
-SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
-                                          SDL_Color bg) {
+extern "C" SDL_Surface *__wrap_TTF_RenderUTF8_Shaded(TTF_Font *font, const char *text, SDL_Color fg,
+                                                     SDL_Color bg) {
     ReadAsTheFontLibraryDoes(text);
     return __real_TTF_RenderUTF8_Shaded(font, text, fg, bg);
 }
 
 // Each sample of the key table takes the next two bytes of the input, a bit for each button;
 // after them, everything is let go and START pressed in turn until the dialog finishes.
-Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
+extern "C" Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
     Uint8 *keys = __real_SDL_GetKeyState(numkeys);
     int states = left >= 2 ? Take(2) : static_cast<int>(finishing++ % 2) << BTN_START;
     for (int button = 0; button < BTN_COUNT; button++)
@@ -157,8 +150,7 @@ Uint8 *__wrap_SDL_GetKeyState(int *numkeys) {
     return keys;
 }
 
-void __wrap_SDL_Delay(Uint32) {}
-}
+extern "C" void __wrap_SDL_Delay(Uint32) {}
 
 static void Run() {
     // Boxes up to a little larger than the screen, some with no room at all.
@@ -167,7 +159,7 @@ static void Run() {
     auto initial = TakeString(Take(2) % 400);
     finishing = 0;
     auto result = Marked<char>(capacity + 1);
-    int answer = LineInput(width, height, capacity, visible, "fuzz", initial.get(), result.get());
+    int answer = LineInput(width, height, capacity, visible, "fuzz", initial.data(), result.get());
 
     bool refused = width > 320 || height > 240;
     CHECK(refused ? answer == 0 && AllMarks(result.get(), capacity + 1) : answer == 1,
@@ -186,21 +178,19 @@ static void Run() {
 // name of its entry.
 static void Run() {
     static const char *const kLinkTargets[] = {".", "/etc/passwd", "/nonexistent/zorvel"};
-    int capacity_choice = Take(1);
+    int capacity_choice = Take(1), left_out = 0;
     char dir[] = "/tmp/zorvel-fuzz-listing-XXXXXX";
     CHECK(mkdtemp(dir) != nullptr, "cannot make a temporary directory");
     // The directories with the parent entry, and the rest, each in byte order.
     std::set<std::string> groups[2] = {{"../"}, {}};
-    int left_out = 0;
     while (left > 0) {
         // A file, a directory, a link to a directory, to a file or to nothing, or a pipe.
         int kind = Take(1) % 6;
         // A name a file system takes: no "/", no NUL, not "." nor "..", at most 255 bytes.
-        std::string name = TakeString(1 + Take(1) % (kNameSize - 1)).get(),
-                    path = std::string(dir) + "/";
+        std::string name = TakeString(1 + Take(1) % (kNameSize - 1)).data();
         std::replace(name.begin(), name.end(), '/', '%');
         name += name.empty() || name == "." || name == ".." ? "_" : "";
-        path += name;
+        std::string path = std::string(dir) + "/" + name;
         // A group holds at most kGroupLimit - 1 entries; a name already taken is not made again.
         std::set<std::string> &group = groups[kind == 1 ? 0 : 1];
         if (static_cast<int>(group.size()) >= kGroupLimit - 1 ||
@@ -219,10 +209,10 @@ static void Run() {
     std::vector<std::string> expected(groups[0].begin(), groups[0].end());
     expected.insert(expected.end(), groups[1].begin(), groups[1].end());
 
-    int count = CountDir(dir);
+    int count = CountDir(dir), unlisted = -1;
     CHECK(count == static_cast<int>(expected.size()) + left_out, "another count of entries");
     // Tables a little smaller or larger than the count, or exactly that large.
-    int capacity = std::max(0, count + capacity_choice % 7 - 3), unlisted = -1;
+    int capacity = std::max(0, count + capacity_choice % 7 - 3);
     auto table = Marked<EntryName>(capacity);
     int stored = SeekDir(dir, table.get(), capacity, &unlisted);
     CHECK(stored == std::min(count - left_out, capacity) && unlisted == left_out, "another table");
