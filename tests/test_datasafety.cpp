@@ -50,29 +50,14 @@ static void ExpectEntries(const std::string &root, const std::string &list) {
     }
 }
 
-// How the storage answers in a browser run; d/m may hold a card, or keep/ of the same file
-// system bound there.
+// How the storage answers in a browser run.
 enum { kPlain, kOldKernel, kQuietSyncfs, kFat = 4, kFailing = 8, kCardAtM = 16, kBindAtM = 32 };
 
-// Mounts at root/d/m as storage says, in a mount namespace of the child's own so that no mount
-// outlives it, and writes "precious" there; false when mounting is refused.
-static bool MountAtM(const std::string &root, int storage) {
-    const std::string at = root + "/d/m", keep = root + "/keep";
-    bool mounted =
-        unshare(CLONE_NEWNS) == 0 &&
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-        (storage & kCardAtM ? mount("tmpfs", at.c_str(), "tmpfs", 0, "size=1m")
-                            : mount(keep.c_str(), at.c_str(), nullptr, MS_BIND, nullptr)) == 0;
-    if (mounted)
-        WriteFile(at + "/precious", "precious");
-    return mounted;
-}
-
 // A browser run: buttons pressed on a tree (entries as MakeTree reads them), and what the user is
-// then shown and left with (entries as ExpectEntries reads them; with a mount, d/m/precious read
-// before it goes). The texts are read by About; an empty one is not checked.
+// then shown and left with (entries as ExpectEntries reads them; with a card mounted or keep/
+// bound at d/m, a file d/m/precious is written first and read before the mount goes). The texts
+// are read by About; an empty one is not checked.
 struct LoopCase {
-    const char *what;
     int storage;
     std::string tree, buttons;
     int popups;
@@ -81,7 +66,7 @@ struct LoopCase {
 
 static void RunCases(const std::vector<LoopCase> &cases) {
     for (const LoopCase &c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(&c - &cases[0]);
         TempDir root;
         MakeTree(root.path, Entries(c.tree));
         Plan(c.buttons);
@@ -89,8 +74,16 @@ static void RunCases(const std::vector<LoopCase> &cases) {
         TestRun run = RunLoop(
             root.path,
             [&] {
-                if (mounts && !MountAtM(root.path, c.storage))
+                // A mount namespace of the child's own, so that no mount outlives it.
+                const std::string at = root / "d/m", keep = root / "keep";
+                if (mounts && (unshare(CLONE_NEWNS) != 0 ||
+                               mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                               (c.storage & kCardAtM
+                                    ? mount("tmpfs", at.c_str(), "tmpfs", 0, "size=1m")
+                                    : mount(keep.c_str(), at.c_str(), nullptr, MS_BIND, nullptr))))
                     return 77;
+                if (mounts)
+                    WriteFile(at + "/precious", "precious");
                 if (c.storage & (kOldKernel | kQuietSyncfs))
                     SetKernel(c.storage & kOldKernel ? Kernel::kOld : Kernel::kQuietSyncfs);
                 PretendFat(c.storage & kFat);
@@ -116,14 +109,12 @@ static void RunCases(const std::vector<LoopCase> &cases) {
 TEST(DeleteAcrossMounts, StopsAtAMountPointAndTouchesNothingMountedThere) {
     // What sorts before the mount point goes; what comes after it stays. A kernel before 5.8
     // tells no mount point on the same file system (README): there only a card stops the delete.
-    const std::string tree = "d/, d/a/, d/a/f, d/m/, d/z, keep/",
-                      shown = "delete \"d/\"  Ok?rmdir() failed";
-    const std::string left = "-d/a, d/z=z, d/m/", printed = "delete: d/;sync disc;",
-                      keys = "D^BRA.A..Q";
-    RunCases({{"a card", kCardAtM, tree, keys, 1, shown, left, "", printed},
-              {"a card, the console's kernel", kCardAtM | kOldKernel, tree, keys, 1, shown, left,
-               "", printed},
-              {"a folder bound", kBindAtM, tree, keys, 1, shown, left, "", printed}});
+    const std::string tree = "d/, d/a/, d/a/f, d/m/, d/z, keep/", keys = "D^BRA.A..Q";
+    const std::string shown = "delete \"d/\"  Ok?rmdir() failed", left = "-d/a, d/z=z, d/m/";
+    // A card mounted, on the console's kernel too, and a folder bound.
+    RunCases({{kCardAtM, tree, keys, 1, shown, left, "", "delete: d/;sync disc;"},
+              {kCardAtM | kOldKernel, tree, keys, 1, shown, left, "", "delete: d/;sync disc;"},
+              {kBindAtM, tree, keys, 1, shown, left, "", "delete: d/;sync disc;"}});
 }
 
 // ---- A copy never copies its own output.
@@ -135,13 +126,14 @@ TEST(CopyIntoItself, IsRefusedBeforeAnythingIsMadeAndALinkBackIsNotEntered) {
     const std::string nested = "A/, A/f=data, A/sub/, B/", refused = "-A/A, A/sub/, A/f=data";
     const std::string to_b = "RDDAL DY.A..Q", not_entered = "B/A/f=data, -B/A/link";
     RunCases({
-        {"below itself", kPlain, nested, "RDADAL DY.A..Q", 1, "path too long", refused},
-        {"link to itself", kPlain, "A/, A/f=data, A/link->., B/", to_b, 1, "fpath too long",
-         not_entered},
-        {"link to the destination", kPlain, "A/, A/f=data, A/link->../B, B/", to_b, 1,
-         "fpath too long", not_entered},
-        {"link to the output", kPlain, "A/, A/f=data, A/link->../B/A, B/", to_b, 1,
-         "fpath too long", not_entered},
+        // Below itself.
+        {kPlain, nested, "RDADAL DY.A..Q", 1, "path too long", refused},
+        // Link to itself.
+        {kPlain, "A/, A/f=data, A/link->., B/", to_b, 1, "fpath too long", not_entered},
+        // Link to the destination.
+        {kPlain, "A/, A/f=data, A/link->../B, B/", to_b, 1, "fpath too long", not_entered},
+        // Link to the output.
+        {kPlain, "A/, A/f=data, A/link->../B/A, B/", to_b, 1, "fpath too long", not_entered},
     });
 }
 
@@ -216,39 +208,39 @@ TEST(FlushAfterCommands, EachChangeIsFlushedBeforeThePaneIsRelistedAndARefusalSh
     const std::string changed = "B/n=n, B/m=m, A/c=c, A/n=n, -A/d, -A/e";
     // Left in A: ../ m n. Copy n (its data refused, it keeps its unfinished name), move m (the
     // flush of B after it refused), make a folder "m" in A (its flush refused).
-    const std::string graphics = std::string("graphics->") + ZORVEL_GRAPHICS_DIR;
-    const std::string card = graphics + ", A/, A/m, A/n, B/";
+    const std::string graphics = "graphics->" ZORVEL_GRAPHICS_DIR,
+                      card = graphics + ", A/, A/m, A/n, B/";
     const std::string refused = kFromAToB + "DDY.A UX.A ^Y,YS.A.Q";
     const std::string kept = "-B/n, B/n.zorvel-part=n, B/m=m";
     RunCases({
-        // Written without a name, a copy is flushed with its file system, its own errors asked
-        // for, then linked; B is flushed before it is relisted, the move flushes B, each delete
-        // A after reading the folder it deletes.
-        {"syncfs", kPlain, changes, each, 2, "", changed,
+        // With syncfs: written without a name, a copy is flushed with its file system, its own
+        // errors asked for, then linked; B is flushed before it is relisted, the move flushes B,
+        // each delete A after reading the folder it deletes.
+        {kPlain, changes, each, 2, "", changed,
          "syncfs @/B/(nameless);sync_file_range @/B/(nameless);link @/B/(nameless) @/B/n;"
          "syncfs @/B;*rename @/A/m @/B/m;syncfs @/B;**syncfs @/A;***syncfs @/A;*"},
         // The console's kernel has neither: its copy is flushed by itself under an unfinished
         // name, then renamed, and the whole machine is flushed for each folder.
-        {"no syncfs", kOldKernel, changes, each, 2, "", changed,
+        {kOldKernel, changes, each, 2, "", changed,
          "refused syncfs @/B/n.zorvel-part;fsync @/B/n.zorvel-part;"
          "rename @/B/n.zorvel-part @/B/n;refused syncfs @/B;sync;fsync @/B;*"
          "rename @/A/m @/B/m;refused syncfs @/B;sync;fsync @/B;**"
          "refused syncfs @/A;sync;fsync @/A;***refused syncfs @/A;sync;fsync @/A;*"},
-        {"a new folder and a rename", kPlain, graphics + ", abc=x", "^Y,YS DD^X,YS..Q", 0, "",
-         "m/, abcm=x", "syncfs @;*rename abc abcm;syncfs @;*"},
+        // A new folder and a rename.
+        {kPlain, graphics + ", abc=x", "^Y,YS DD^X,YS..Q", 0, "", "m/, abcm=x",
+         "syncfs @;*rename abc abcm;syncfs @;*"},
         // FAT fills a renamed file's entry in only when the file is written back.
-        {"FAT", kFat, "A/, A/n, B/", kFromAToB + "DY.Q", 0, "", "B/n=n",
+        {kFat, "A/, A/n, B/", kFromAToB + "DY.Q", 0, "", "B/n=n",
          "syncfs @/B/n.zorvel-part;sync_file_range @/B/n.zorvel-part;"
          "rename @/B/n.zorvel-part @/B/n;fsync @/B/n;fsync @/B;syncfs @/B;*"},
-        {"a failing card", kFailing, card, refused, 3,
-         "nwrite @/B/n failedwrite @/B failedwrite @/A failed", kept},
-        // A kernel whose syncfs tells nothing still tells each copied file's own failure.
-        {"a failing card, a quiet syncfs", kFailing | kQuietSyncfs, card, refused, 1,
-         "nwrite @/B/n failed", kept},
+        // A failing card.
+        {kFailing, card, refused, 3, "nwrite @/B/n failedwrite @/B failedwrite @/A failed", kept},
+        // A failing card with a kernel whose syncfs tells nothing still tells each copied
+        // file's own failure.
+        {kFailing | kQuietSyncfs, card, refused, 1, "nwrite @/B/n failed", kept},
         // FAT drops a trailing dot or space without a word: "x." would stand there as "x".
         // Copy d./, move "m " (after which A is listed anew, the cursor on top), copy x.
-        {"names FAT would cut short", kFat, "A/, A/d./, A/d./f, A/m =m, A/x.=x, B/",
-         kFromAToB + "DY.A DX.A DDDY.A Q", 3,
+        {kFat, "A/, A/d./, A/d./f, A/m =m, A/x.=x, B/", kFromAToB + "DY.A DX.A DDDY.A Q", 3,
          "can't create dir @/B/d./rename() failedcan't create @/B/x.", "B/, A/m =m"},
     });
 }
@@ -260,14 +252,14 @@ TEST(PanesAndQuestions, AVanishedPaneListsItsNearestAncestorAndStrayBytesShowAsQ
     const std::string bad = "bad\xff\xe2\x82name\xc0\xaf\xed\xa0\x80\xc3\xa9\x80";
     const std::string shown = "\"bad???name?????\xc3\xa9?\"  Ok?";
     RunCases({
-        // Left in A/sub; the right pane deletes A and copies f into the left pane's folder,
-        // after which the left pane lists root, and B goes up from there.
-        {"a vanished pane", kPlain, "A/, A/sub/, f", "DADA RD^BRA. DY.A LB..Q", 1,
+        // A vanished pane. Left in A/sub; the right pane deletes A and copies f into the left
+        // pane's folder, after which the left pane lists root, and B goes up from there.
+        {kPlain, "A/, A/sub/, f", "DADA RD^BRA. DY.A LB..Q", 1,
          "delete \"A/\"  Ok?can't create @/A/sub/f", "-A, f=f", "",
          "copy: f from @ to @/A/sub;chdir: @;chdir: ^;sync disc;"},
-        // Executing is cancelled with B, which does not go up as well; deleting acts on the name
-        // as it is.
-        {"a name that is not UTF-8", kPlain, bad + "=x", "D^AB ^BRA..Q", 0,
-         "execute " + shown + "delete " + shown, "-" + bad, "", "delete: " + bad + ";sync disc;"},
+        // A name that is not UTF-8. Executing is cancelled with B, which does not go up as
+        // well; deleting acts on the name as it is.
+        {kPlain, bad + "=x", "D^AB ^BRA..Q", 0, "execute " + shown + "delete " + shown, "-" + bad,
+         "", "delete: " + bad + ";sync disc;"},
     });
 }
