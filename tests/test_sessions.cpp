@@ -26,9 +26,8 @@ TEST(LongSession, CopyingElevenHundredFilesLeavesNoDescriptorOpen) {
     TempDir source, dest;
     // A directory holds at most 249 files: five of 220.
     for (int i = 0; i < 1100; i++) {
-        std::string group = source / ("many/g" + std::to_string(i / 220));
-        std::filesystem::create_directories(group);
-        WriteFile(group + "/f" + std::to_string(i), "x");
+        std::filesystem::create_directories(source / ("many/g" + std::to_string(i / 220)));
+        WriteFile(source / ("many/g" + std::to_string(i / 220) + "/f" + std::to_string(i)), "x");
     }
     TestRun run = RunFileOperation([&] {
         long before = OpenDescriptors();
