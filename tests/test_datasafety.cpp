@@ -14,9 +14,6 @@
 #include "common/limits.h"
 #include "tests/harness.h"
 
-// Buttons that leave the left pane in A, the right pane in B, of a tree that holds A/ and B/.
-static const std::string kFromAToB = "RDDALDA ";
-
 // A text about root: "@" stands for root's path, "^" for its parent's and "*" for the relisting
 // of a pane (two directories opened).
 static std::string About(const std::string &root, const std::string &text) {
@@ -192,16 +189,18 @@ TEST(CopyUnderATemporaryName, TakesItsNameWholeAndNeverFromAnEntryThatAppearedMe
 // ---- The file system written to is flushed before the result shows.
 
 TEST(FlushAfterCommands, EachChangeIsFlushedBeforeThePaneIsRelistedAndARefusalShownOnce) {
-    // Left in A: ../ e/ c d m n. Copy c, taken in B: nothing changes, nothing is flushed. Copy n,
-    // move m, delete d, copy c again (refused again), delete the empty folder e.
+    // The buttons of a tree with A/ and B/ start with RDDALDA, which leaves the left pane in A
+    // and the right pane in B. Left in A: ../ e/ c d m n. Copy c, taken in B: nothing changes,
+    // nothing is flushed. Copy n, move m, delete d, copy c again (refused again), delete the empty
+    // folder e.
     const std::string changes = "A/, A/e/, A/c, A/d, A/m, A/n, B/, B/c=taken";
-    const std::string each = kFromAToB + "DDY.A DDDY UX DDD^BRA DDY.A U^BRA..Q";
+    const std::string each = "RDDALDA DDY.A DDDY UX DDD^BRA DDY.A U^BRA..Q";
     const std::string changed = "B/n=n, B/m=m, A/c=c, A/n=n, -A/d, -A/e";
     // Left in A: ../ m n. Copy n (its data refused, it keeps its unfinished name), move m (the
     // flush of B after it refused), make a folder "m" in A (its flush refused).
     const std::string graphics = "graphics->" ZORVEL_GRAPHICS_DIR,
                       card = graphics + ", A/, A/m, A/n, B/";
-    const std::string refused = kFromAToB + "DDY.A UX.A ^Y,YS.A.Q";
+    const std::string refused = "RDDALDA DDY.A UX.A ^Y,YS.A.Q";
     const std::string kept = "-B/n, B/n.zorvel-part=n, B/m=m";
     RunCases({
         // With syncfs: written without a name, a copy is flushed with its file system, its own
@@ -221,7 +220,7 @@ TEST(FlushAfterCommands, EachChangeIsFlushedBeforeThePaneIsRelistedAndARefusalSh
         {kPlain, 0, graphics + ", abc=x", "^Y,YS DD^X,YS..Q", "", "m/, abcm=x",
          "syncfs @\n*rename abc abcm\nsyncfs @\n*"},
         // FAT fills a renamed file's entry in only when the file is written back.
-        {kFat, 0, "A/, A/n, B/", kFromAToB + "DY.Q", "", "B/n=n",
+        {kFat, 0, "A/, A/n, B/", "RDDALDA DY.Q", "", "B/n=n",
          "syncfs @/B/n.zorvel-part\nsync_file_range @/B/n.zorvel-part\n"
          "rename @/B/n.zorvel-part @/B/n\nfsync @/B/n\nfsync @/B\nsyncfs @/B\n*"},
         // A failing card.
@@ -231,7 +230,7 @@ TEST(FlushAfterCommands, EachChangeIsFlushedBeforeThePaneIsRelistedAndARefusalSh
         {kFailing | kQuietSyncfs, 1, card, refused, "nwrite @/B/n failed", kept},
         // FAT drops a trailing dot or space without a word: "x." would stand there as "x".
         // Copy d./, move "m " (after which A is listed anew, the cursor on top), copy x.
-        {kFat, 3, "A/, A/d./, A/d./f, A/m =m, A/x.=x, B/", kFromAToB + "DY.A DX.A DDDY.A Q",
+        {kFat, 3, "A/, A/d./, A/d./f, A/m =m, A/x.=x, B/", "RDDALDA DY.A DX.A DDDY.A Q",
          "can't create dir @/B/d./rename() failedcan't create @/B/x.", "B/, A/m =m"},
     });
 }
