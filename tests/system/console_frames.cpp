@@ -36,7 +36,7 @@ struct Capture {
 };
 
 std::string FramePath(const std::string &prefix, int number) {
-    char suffix[16];
+    char suffix[32]; // room for any int, as the optimised build checks
     snprintf(suffix, sizeof suffix, "-%03d.bmp", number);
     return prefix + suffix;
 }
