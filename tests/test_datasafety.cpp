@@ -116,9 +116,11 @@ TEST(DeleteAcrossMounts, StopsAtAMountPointAndTouchesNothingMountedThere) {
 TEST(CopyIntoItself, IsRefusedBeforeAnythingIsMadeAndALinkBackIsNotEntered) {
     // Refused when the right pane shows a folder below it. Copied into B, the folder's file
     // before a link is copied once; a link to the folder, to the destination or to the output is
-    // not entered.
+    // not entered; a link to its parent is, once, and stops at the folder met again.
     std::vector<LoopCase> cases = {{kPlain, 1, "A/, A/f=data, A/sub/, B/", "RDADAL DY.A..Q",
-                                    "path too long", "-A/A, A/sub/, A/f=data"}};
+                                    "path too long", "-A/A, A/sub/, A/f=data"},
+                                   {kPlain, 1, "A/, A/f=data, A/link->.., B/", "RDDAL DY.A..Q",
+                                    "fpath too long", "B/A/f=data, B/A/link/"}};
     for (const std::string target : {".", "../B", "../B/A"})
         cases.push_back({kPlain, 1, "A/, A/f=data, A/link->" + target + ", B/", "RDDAL DY.A..Q",
                          "fpath too long", "B/A/f=data, -B/A/link"});
