@@ -52,9 +52,13 @@ static std::string Listed(const std::string &dir, const std::string &name) {
 // folder it has no room for, not at all.
 static void ExpectPaneListing(const std::string &dir) {
     std::vector<std::string> listed = {"../"}, files;
-    for (const std::string &name : Names(dir))
-        if (!IsFolder(dir + "/" + name) || name.size() < kUnlistedName)
-            (IsFolder(dir + "/" + name) ? listed : files).push_back(Listed(dir, name));
+    for (const std::string &name : Names(dir)) {
+        bool folder = IsFolder(dir + "/" + name);
+        if (!folder)
+            files.push_back(name);
+        else if (name.size() < kUnlistedName)
+            listed.push_back(name + "/");
+    }
     std::sort(listed.begin(), listed.end());
     listed.insert(listed.end(), files.begin(), files.end());
     int count = CountDir(dir.c_str());
