@@ -508,6 +508,8 @@ static void KeepSanitizerReport(pid_t child, const std::string &errors) {
 
 // What was written to a file without a name, from its start.
 static std::string Written(FILE *file) {
+    // The child wrote through the same open file: its end is where the writing stopped.
+    fseek(file, 0, SEEK_END);
     std::string text(ftell(file), '\0');
     rewind(file);
     text.resize(fread(&text[0], 1, text.size(), file));
@@ -532,9 +534,6 @@ TestRun RunChild(const std::function<int()> &body) {
     }
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
-    // The child wrote through the same open files: each one's end is where the writing stopped.
-    fseek(out, 0, SEEK_END);
-    fseek(err, 0, SEEK_END);
     TestRun result;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     result.out = Written(out);
